@@ -50,3 +50,6 @@ int append_match(MatchList* list, const PatternRecord* value, const PatternRecor
 
 // Releases every record from `head` to the end of its list. Null is ignored.
 void free_matches(Match* head);
+
+// The engine's single static list, emptied (not released): the start of every scan.
+MatchList* match_list_reset();
