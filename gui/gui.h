@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "../core/trace.h"
+#include "core/trace.h"
 
 // ---- Window and process ---------------------------------------------------------------------
 
