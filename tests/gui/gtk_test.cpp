@@ -18,13 +18,13 @@ static std::string text_of(uint32_t id, uint32_t size = 4096) {
     return buffer.c_str();
 }
 
-[[maybe_unused]] static std::string temp_dir() {
+static std::string temp_dir() {
     char path[] = "/tmp/quarnel_gui_XXXXXX";
     EXPECT_NE(mkdtemp(path), nullptr);
     return path;
 }
 
-[[maybe_unused]] static void write_file(const std::string& path, const char* bytes, size_t size) {
+static void write_file(const std::string& path, const char* bytes, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     std::fwrite(bytes, 1, size, file);
@@ -346,5 +346,382 @@ TEST(Window, SizeStyleAndPlacement) {
             return gui_test_window(&w) && w.x == 50 && w.y == 60 && w.client_width == 494;
         };
         EXPECT_TRUE(gui_test_wait(moved, nullptr, WAIT_MS));
+    });
+}
+
+TEST(Threads, OtherThreadsAreServedWhileAMessageBoxIsOpen) {
+    session_run(every_kind(), [] {
+        // A search-like thread asks a question; the GUI thread sits in the box's loop.
+        std::atomic<int> asked{-1};
+        NotificationAnswer answer = GUI_ANSWER_OK;
+        std::thread asker([&] {
+            asked = static_cast<int>(
+                gui_notification("Go on?", "Question", GUI_NOTIFY_YES_NO, &answer));
+        });
+        GuiTestModal modal;
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_MESSAGE);
+        EXPECT_STREQ(modal.text, "Go on?");
+        EXPECT_STREQ(modal.caption, "Question");
+        EXPECT_EQ(modal.type, GUI_NOTIFY_YES_NO);
+
+        // Meanwhile this thread's calls are carried to the GUI thread and served, one of them
+        // a second message box on top of the first.
+        EXPECT_EQ(gui_control_set_text(ID_EDIT, "served"), GUI_ERROR_NONE);
+        EXPECT_EQ(text_of(ID_EDIT), "served");
+        EXPECT_EQ(gui_control_create(GUI_BUTTON, "Late", 0, 200, 400, 400, 60, 20), GUI_ERROR_NONE);
+        std::thread second([] { gui_notification("Inner", "Note", GUI_NOTIFY_OK); });
+        auto two_open = [](void*) -> int {
+            GuiTestModal m;
+            return gui_test_modal_wait(&m, WAIT_MS) && m.depth == 2;
+        };
+        ASSERT_TRUE(gui_test_wait(two_open, nullptr, WAIT_MS));
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        second.join();
+        // The main window stays usable: the box has no owner.
+        GuiTestWindow window;
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_TRUE(window.sensitive);
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        EXPECT_EQ(recorder.take_events(), std::vector<uint32_t>{ID_BUTTON});
+        EXPECT_EQ(asked.load(), -1);
+
+        ASSERT_FALSE(gui_test_message_answer(GUI_ANSWER_CANCEL)); // no such button
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_NO));
+        asker.join();
+        EXPECT_EQ(asked.load(), 0);
+        EXPECT_EQ(answer, GUI_ANSWER_NO);
+    });
+}
+
+static std::atomic<int> in_place_result{-1};
+static std::atomic<int> in_place_thread_ok{0};
+
+static void make_control_in_place(void*) {
+    // On the GUI thread the marshalled operations run at once, without the loop.
+    in_place_thread_ok = std::this_thread::get_id() == session_gui_thread();
+    ErrorCode created = gui_control_create(GUI_LABEL, "in place", 0, 300, 0, 300, 80, 18);
+    ErrorCode set = gui_control_set_text(300, "changed in place");
+    in_place_result = static_cast<int>(created | set);
+}
+
+TEST(Threads, CallsOnTheGuiThreadRunInPlace) {
+    recorder.on_event = [](uint32_t id) {
+        if (id == ID_BUTTON) {
+            // A handler's own call into the toolkit completes without the loop.
+            gui_control_set_text(ID_LABEL, "from the handler");
+        }
+    };
+    session_run(every_kind(), [] {
+        ASSERT_TRUE(gui_test_on_gui_thread(make_control_in_place, nullptr));
+        EXPECT_TRUE(in_place_thread_ok.load());
+        EXPECT_EQ(in_place_result.load(), 0);
+        EXPECT_EQ(text_of(300), "changed in place");
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        EXPECT_EQ(text_of(ID_LABEL), "from the handler");
+    });
+    recorder.on_event = nullptr;
+}
+
+TEST(Notifications, MessageBoxesGiveTheirAnswers) {
+    session_run(every_kind(), [] {
+        struct Case {
+            NotificationType type;
+            uint32_t press;
+            NotificationAnswer expected;
+        };
+        const Case cases[] = {
+            {GUI_NOTIFY_YES_NO_CANCEL, GUI_TEST_CLOSE_BUTTON, GUI_ANSWER_CANCEL},
+            {GUI_NOTIFY_YES_NO_CANCEL, GUI_ANSWER_YES, GUI_ANSWER_YES},
+            {GUI_NOTIFY_OK_CANCEL, GUI_ANSWER_OK, GUI_ANSWER_OK},
+            {GUI_NOTIFY_RETRY_CANCEL, GUI_ANSWER_RETRY, GUI_ANSWER_RETRY},
+            {GUI_NOTIFY_ABORT_RETRY_IGNORE, GUI_ANSWER_IGNORE, GUI_ANSWER_IGNORE},
+            {GUI_NOTIFY_CANCEL_TRY_CONTINUE, GUI_ANSWER_TRY_AGAIN, GUI_ANSWER_TRY_AGAIN},
+            {GUI_NOTIFY_CANCEL_TRY_CONTINUE, GUI_ANSWER_CONTINUE, GUI_ANSWER_CONTINUE},
+        };
+        for (const Case& c : cases) {
+            NotificationAnswer answer = 77;
+            std::thread asker([&] { gui_notification("Text", "Caption", c.type, &answer); });
+            GuiTestModal modal;
+            ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+            EXPECT_EQ(modal.type, c.type);
+            ASSERT_TRUE(gui_test_message_answer(c.press)) << c.type << " " << c.press;
+            asker.join();
+            EXPECT_EQ(answer, c.expected) << c.type << " " << c.press;
+        }
+        // A Yes/No question cannot be closed without an answer.
+        NotificationAnswer answer = 77;
+        std::thread asker([&] { gui_notification("?", "Q", GUI_NOTIFY_YES_NO, &answer); });
+        GuiTestModal modal;
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_FALSE(gui_test_message_answer(GUI_TEST_CLOSE_BUTTON));
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_YES));
+        asker.join();
+        EXPECT_EQ(answer, GUI_ANSWER_YES);
+
+        // Argument checks come before anything is shown.
+        EXPECT_EQ(gui_notification(nullptr, "c", GUI_NOTIFY_OK), GUI_ERROR_NULL_POINTER);
+        EXPECT_EQ(gui_notification("t", "c", GUI_NOTIFY_YES_NO), GUI_ERROR_NULL_POINTER);
+        EXPECT_EQ(gui_notification("t", "c", 8, &answer), GUI_ERROR_INITIALIZATION);
+        EXPECT_STREQ(trace_context()->gui_function, "gui_notification");
+
+        // An OK box writes no answer; automatic answers are logged like the others.
+        gui_test_message_autoanswer(1, GUI_ANSWER_OK);
+        answer = 77;
+        EXPECT_EQ(gui_notification("Only \xe9 OK", "Note", GUI_NOTIFY_OK, &answer), GUI_ERROR_NONE);
+        EXPECT_EQ(answer, 77u);
+        gui_test_message_autoanswer(0, GUI_ANSWER_OK);
+        GuiTestModal log[16];
+        uint32_t shown = gui_test_message_log(log, 16);
+        ASSERT_EQ(shown, 9u);
+        EXPECT_STREQ(log[8].text, "Only \xe9 OK");
+    });
+}
+
+TEST(Notifications, TextPopUpBlocksTheMainWindowUntilClosed) {
+    std::string dir = temp_dir();
+    std::string readme = dir + "/readme.txt";
+    write_file(readme, "Quarnel help\r\nline two \xe9\0after the NUL", 36);
+    std::string empty = dir + "/empty.txt";
+    write_file(empty, "", 0);
+    session_run(every_kind(), [&] {
+        EXPECT_EQ(gui_notification((dir + "/missing.txt").c_str(), "Readme", GUI_NOTIFY_TEXT_FILE),
+                  GUI_ERROR_INITIALIZATION);
+        EXPECT_EQ(gui_notification(empty.c_str(), "Readme", GUI_NOTIFY_TEXT_FILE),
+                  GUI_ERROR_INITIALIZATION);
+        GuiTestWindow window;
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_TRUE(window.sensitive);
+        GuiTestPopup popup;
+        EXPECT_FALSE(gui_test_popup(&popup));
+
+        ASSERT_EQ(gui_notification(readme.c_str(), "Readme", GUI_NOTIFY_TEXT_FILE), GUI_ERROR_NONE);
+        gui_test_settle(WAIT_MS);
+        ASSERT_TRUE(gui_test_popup(&popup));
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_EQ(popup.x - window.x, 100);
+        EXPECT_EQ(popup.y - window.y, 78);
+        EXPECT_EQ(popup.client_width, 394);
+        EXPECT_EQ(popup.client_height, 371);
+        EXPECT_STREQ(popup.title, "Readme");
+        EXPECT_STREQ(popup.text, "Quarnel help\r\nline two \xe9");
+        EXPECT_TRUE(popup.read_only && popup.fixed_font);
+        EXPECT_FALSE(window.sensitive);
+
+        // While it is open the window takes no clicks and cannot be closed.
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        ASSERT_TRUE(gui_test_close());
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_TRUE(recorder.take_events().empty());
+
+        ASSERT_TRUE(gui_test_popup_close());
+        EXPECT_FALSE(gui_test_popup(&popup));
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_TRUE(window.sensitive);
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        EXPECT_EQ(recorder.take_events(), std::vector<uint32_t>{ID_BUTTON});
+    });
+}
+
+// Opens a file dialog from a button's handler, as the application does.
+struct DialogCall {
+    int save = 0;
+    const char* file_name = nullptr;
+    const char* extension = nullptr;
+    const char* filter = nullptr;
+    ErrorCode result = 99;
+    std::string path;
+    bool null_path = false;
+};
+static DialogCall dialog_call;
+
+static void open_dialog_on_click(uint32_t id) {
+    if (id != ID_BUTTON) {
+        return;
+    }
+    const char* path = "untouched";
+    DialogCall& c = dialog_call;
+    c.result =
+        c.save ? gui_dialog_save_file(nullptr, c.file_name, nullptr, c.extension, c.filter, &path)
+               : gui_dialog_open_file(nullptr, c.file_name, nullptr, c.extension, c.filter, &path);
+    c.null_path = path == nullptr;
+    c.path = path ? path : "";
+}
+
+static const char elf_filter[] = "ELF Files (*.elf, *.##)\0*.elf;*.00;*.45;*.99\0All Files\0*.*\0";
+
+TEST(Dialogs, OpenAndSaveFollowTheWindowsRules) {
+    std::string dir = temp_dir();
+    std::string game = dir + "/GAME.ELF";
+    write_file(game, "x", 1);
+    std::string taken = dir + "/taken.txt";
+    write_file(taken, "x", 1);
+    char* before = getcwd(nullptr, 0);
+    recorder.on_event = open_dialog_on_click;
+    session_run(every_kind(), [&] {
+        dialog_call = DialogCall{};
+        dialog_call.filter = elf_filter;
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        GuiTestModal modal;
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_OPEN);
+        EXPECT_EQ(modal.filter_count, 2u);
+        EXPECT_EQ(gui_test_file_filter_accepts("SLUS_123.45"), 1);
+        EXPECT_EQ(gui_test_file_filter_accepts("GAME.ELF"), 1);
+        EXPECT_EQ(gui_test_file_filter_accepts("a.100"), 0);
+        // A missing file is refused with a message, and the dialog stays.
+        ASSERT_TRUE(gui_test_file_answer((dir + "/missing.elf").c_str()));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_MESSAGE);
+        EXPECT_NE(std::strstr(modal.text, "File not found"), nullptr);
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_OPEN);
+        ASSERT_TRUE(gui_test_file_answer(game.c_str()));
+        EXPECT_EQ(dialog_call.result, GUI_ERROR_NONE);
+        EXPECT_EQ(dialog_call.path, game);
+
+        // Cancel: success with a null path.
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        EXPECT_EQ(dialog_call.result, GUI_ERROR_NONE);
+        EXPECT_TRUE(dialog_call.null_path);
+
+        // Save: the proposed name, the default extension added, overwriting asked for.
+        dialog_call = DialogCall{};
+        dialog_call.save = 1;
+        dialog_call.file_name = "0A1B2C3D.PNACH";
+        dialog_call.extension = ".txt";
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_SAVE);
+        EXPECT_STREQ(modal.file_name, "0A1B2C3D.PNACH");
+        ASSERT_TRUE(gui_test_file_answer((dir + "/taken").c_str()));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_MESSAGE);
+        EXPECT_NE(std::strstr(modal.text, "taken.txt already exists"), nullptr);
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_NO));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        EXPECT_EQ(modal.kind, GUI_TEST_MODAL_SAVE);
+        ASSERT_TRUE(gui_test_file_answer(taken.c_str()));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_YES));
+        EXPECT_EQ(dialog_call.result, GUI_ERROR_NONE);
+        EXPECT_EQ(dialog_call.path, taken);
+        ASSERT_TRUE(gui_test_click(ID_BUTTON));
+        ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+        ASSERT_TRUE(gui_test_file_answer((dir + "/new").c_str()));
+        EXPECT_EQ(dialog_call.path, dir + "/new.txt");
+
+        EXPECT_EQ(gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                  GUI_ERROR_NULL_POINTER);
+    });
+    recorder.on_event = nullptr;
+    char* after = getcwd(nullptr, 0);
+    EXPECT_STREQ(before, after);
+    std::free(before);
+    std::free(after);
+}
+
+TEST(Drops, LocalFilesArriveInOrderAndBadDropsAreDiscarded) {
+    session_run(every_kind(), [] {
+        ASSERT_TRUE(gui_test_drop("file:///tmp/a.elf\r\n# a comment\r\nfile:///tmp/b%20c.elf\r\n"
+                                  "file://localhost/tmp/d.elf\r\n"));
+        ASSERT_TRUE(gui_test_drop("file:///tmp/x.elf\r\nhttp://example.invalid/y.elf\r\n"));
+        ASSERT_TRUE(gui_test_drop("file:///tmp/%ZZ\r\n"));
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        ASSERT_EQ(recorder.drops.size(), 1u);
+        EXPECT_EQ(recorder.drops[0],
+                  (std::vector<std::string>{"/tmp/a.elf", "/tmp/b c.elf", "/tmp/d.elf"}));
+    });
+    SessionOptions no_drops = every_kind();
+    no_drops.drops = false;
+    session_run(no_drops, [] {
+        EXPECT_FALSE(gui_test_drop("file:///tmp/a.elf\r\n"));
+        GuiTestWindow window;
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_FALSE(window.accepts_drops);
+    });
+    session_run(every_kind(), [] {
+        gui_window_accept_files(0);
+        EXPECT_FALSE(gui_test_drop("file:///tmp/a.elf\r\n"));
+        gui_window_accept_files(1);
+        EXPECT_TRUE(gui_test_drop("file:///tmp/a.elf\r\n"));
+    });
+}
+
+static std::atomic<int> set_text_at_close{-1};
+
+TEST(Shutdown, ClosingRunsTheHandlersThenReleasesInOrder) {
+    recorder.on_event = [](uint32_t id) {
+        if (id == 0) {
+            // The window still exists while the handler hears of the closing.
+            set_text_at_close = static_cast<int>(gui_control_set_text(ID_LABEL, "closing"));
+        }
+    };
+    EXPECT_EQ(session_run(every_kind(), [] {}), 0);
+    EXPECT_EQ(set_text_at_close.load(), 0);
+    EXPECT_EQ(recorder.take_events(), std::vector<uint32_t>{0});
+    EXPECT_STREQ(gui_test_shutdown_steps(), "destroy loop application font controls");
+    recorder.on_event = nullptr;
+
+    // After the window is gone, calls fail at once instead of waiting for it.
+    char buffer[8];
+    EXPECT_EQ(gui_control_get_text(ID_LABEL, buffer, sizeof buffer), GUI_ERROR_INITIALIZATION);
+    EXPECT_EQ(gui_notification("late", "late", GUI_NOTIFY_OK), GUI_ERROR_INITIALIZATION);
+
+    // A close handler that says no keeps the window; one that says yes lets it go.
+    SessionOptions guarded = every_kind();
+    guarded.close_handler = true;
+    recorder.close_result = 1;
+    session_run(guarded, [] {
+        ASSERT_TRUE(gui_test_close());
+        GuiTestWindow window;
+        EXPECT_TRUE(gui_test_window(&window));
+        recorder.close_result = 0;
+        ASSERT_TRUE(gui_test_close());
+        EXPECT_FALSE(gui_test_window(&window));
+    });
+    EXPECT_EQ(recorder.closes, 2);
+    EXPECT_TRUE(recorder.take_events().empty());
+
+    // An application that fails to set up ends the program without a body.
+    SessionOptions failing = every_kind();
+    failing.setup = [] { return 1; };
+    bool body_ran = false;
+    EXPECT_EQ(session_run(failing, [&] { body_ran = true; }), 0);
+    EXPECT_FALSE(body_ran);
+    EXPECT_EQ(gui_test_entry_result(), 1);
+    EXPECT_STREQ(gui_test_shutdown_steps(), "loop destroy application font controls");
+}
+
+TEST(Shutdown, ACallStartedAsTheWindowClosesFailsInsteadOfWaiting) {
+    std::atomic<int> result{-1};
+    std::thread waiter;
+    recorder.on_event = [&](uint32_t id) {
+        if (id == 0) {
+            // Whenever this thread reaches the GUI thread's queue, the window is on its way out:
+            // the call must come back with an error, never hang.
+            waiter = std::thread([&] { result = gui_control_set_text(ID_LABEL, "too late"); });
+        }
+    };
+    session_run(every_kind(), [] {});
+    recorder.on_event = nullptr;
+    waiter.join();
+    EXPECT_EQ(result.load(), static_cast<int>(GUI_ERROR_INITIALIZATION));
+}
+
+TEST(Taskbar, WithoutALauncherBothOperationsFailWithTheirCallNames) {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    std::string runtime = temp_dir();
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    session_run(every_kind(), [] {
+        TraceContext* trace = trace_context();
+        EXPECT_EQ(gui_taskbar_progressbar_state(1), GUI_ERROR_SYSTEM_CALL);
+        EXPECT_STREQ(trace->system_call, "ITaskbarList3::SetProgressState");
+        EXPECT_STREQ(trace->gui_function, "gui_taskbar_progressbar_state");
+        EXPECT_EQ(gui_taskbar_progressbar_set(50), GUI_ERROR_SYSTEM_CALL);
+        EXPECT_STREQ(trace->system_call, "ITaskbarList3::SetProgressValue");
     });
 }
