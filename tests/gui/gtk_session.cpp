@@ -6,6 +6,11 @@
 Recorder recorder;
 static SessionOptions current;
 static std::thread::id gui_thread;
+static int session_count;
+
+int sessions_run() {
+    return session_count;
+}
 
 static void record_event(uint32_t id) {
     {
@@ -72,6 +77,7 @@ int session_run(const SessionOptions& options, std::function<void()> body) {
         gui_test_on_gui_thread(note_gui_thread, nullptr);
         body();
     };
+    session_count++;
     return gui_test_run(nullptr, 0, nullptr, body_trampoline, &wrapped);
 }
 

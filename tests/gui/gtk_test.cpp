@@ -736,6 +736,11 @@ TEST(RealInput, PointerClicksAndTheEnterKey) {
     if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "no X server input here";
     }
+    if (sessions_run() > 0) {
+        // GTK keeps pointer state across windows of earlier sessions in one process, which can
+        // swallow the first real click; ctest runs every test in a process of its own.
+        GTEST_SKIP() << "real input is tested in a process of its own";
+    }
     session_run(every_kind(), [] {
         auto shown = [](void*) -> int {
             GuiTestWindow w;
@@ -764,8 +769,9 @@ TEST(RealInput, PointerClicksAndTheEnterKey) {
         ASSERT_TRUE(gui_test_control(ID_MULTI, &box));
         x = window.x + (window.width - window.client_width) / 2 + box.x + 20;
         y = window.y + (window.height - window.client_height) + box.y + 10;
-        ASSERT_TRUE(x_input("mousemove " + std::to_string(x) + " " + std::to_string(y) +
-                            " click 1 type a"));
+        ASSERT_TRUE(x_input("mousemove --sync " + std::to_string(x) + " " + std::to_string(y)));
+        gui_test_settle(WAIT_MS);
+        ASSERT_TRUE(x_input("click 1 type a"));
         ASSERT_TRUE(x_input("key Return type b"));
         auto typed = [](void*) -> int { return text_of(ID_MULTI) == "a\r\nb"; };
         EXPECT_TRUE(gui_test_wait(typed, nullptr, WAIT_MS)) << text_of(ID_MULTI);
