@@ -1,6 +1,8 @@
 // Sessions for the toolkit tests (see gtk_session.h).
 #include "gtk_session.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 Recorder recorder;
@@ -78,7 +80,10 @@ int session_run(const SessionOptions& options, std::function<void()> body) {
         body();
     };
     session_count++;
-    return gui_test_run(nullptr, 0, nullptr, body_trampoline, &wrapped);
+    int code = gui_test_run(nullptr, 0, nullptr, body_trampoline, &wrapped);
+    // A toolkit that could not start (no X server) must not look like a passing test.
+    EXPECT_NE(gui_test_entry_result(), -1) << "the toolkit did not start: is there a display?";
+    return code;
 }
 
 std::thread::id session_gui_thread() {
