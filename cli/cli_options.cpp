@@ -25,7 +25,7 @@ const char* const CLI_HELP =
     "  --format address|offset|pnach|raw  the result format (default pnach)\n"
     "  --search FILE         search patterns, one per line (required)\n"
     "  --replace FILE        replace patterns, one per line (required by pnach and raw)\n"
-    "  --output FILE         write the result to FILE instead of standard output\n"
+    "  --output FILE         write the result to FILE (\"-\": standard output)\n"
     "  --checksum ELF        print the file's checksum (the name of its PNACH file)\n"
     "  --help, --version     print this text or the version\n"
     "\n"
