@@ -249,7 +249,7 @@ TEST_F(Cli, PatchFormatsWriteTheReplaceWordsOverTheMatches) {
                   1, "No matches found");
 }
 
-TEST_F(Cli, FailuresComeInTheWindowsOrderAsOneLine) {
+TEST_F(Cli, FailuresComeInTheSearchOrderAsOneLine) {
     std::string notes = patterns("notes.txt", "; nothing but a note\r\n");
     std::string four = patterns("four.txt", "3C0F0040\r\n");
     std::string two = patterns("two.txt", "3C0F0040\r\n24020005\r\n");

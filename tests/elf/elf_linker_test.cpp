@@ -172,10 +172,11 @@ TEST_F(LinkedElf, MatchesLandOnTheSymbolsThatNmNames) {
         {"CAFEF00D", false, false, 4, {"data_marker"}},
         {"CAFEF00D", true, false, 4, {}},
         {"3C0F1234", false, false, 4, {}},
-        // Bytes at a half-word boundary, and in a segment whose file offset is odd.
-        {"DE AD BE EF", false, true, 2, {"odd_marker"}},
-        {"DE AD BE EF", false, true, 4, {}},
-        {"51 52 4E 4C ; QRNL", false, true, 1, {"text_marker"}},
+        // Off word boundaries "big" compares the little-endian word at the position: bytes at
+        // a half-word boundary, and in a segment whose file offset is odd.
+        {"EFBEADDE", false, false, 2, {"odd_marker"}},
+        {"EFBEADDE", false, false, 4, {}},
+        {"4C4E5251 ; QRNL", false, false, 1, {"text_marker"}},
     };
     for (const Case& c : cases) {
         std::vector<uint32_t> expected;
