@@ -78,6 +78,34 @@ static bool window_bytes_present(const uint8_t* present, const PatternRecord* va
     return true;
 }
 
+// What one scan needs to test a candidate fully and record it.
+struct ScanState {
+    MatchList* list;
+    PatternRecord** values;
+    PatternRecord** masks;
+    const uint8_t* window;
+    const uint8_t* present; // null while the window lies wholly inside the file
+    uint64_t start;         // file offset of the window's first byte
+    uint64_t end;           // end of the current segment
+    uint32_t address_delta;
+};
+
+// Tests pattern i at shift s fully and records a match. Returns 0 when out of memory.
+__attribute__((noinline)) static int candidate_test(const ScanState* state, uint32_t i,
+                                                    uint32_t s) {
+    const PatternRecord* value = state->values[i];
+    const uint64_t p = state->start + s;
+    if (p + value->length > state->end ||
+        compare_pattern(state->window + s, value, state->masks[i])) {
+        return 1;
+    }
+    if (state->present && !window_bytes_present(state->present + s, value)) {
+        return 1;
+    }
+    uint32_t offset = static_cast<uint32_t>(p);
+    return append_match(state->list, value, state->masks[i], offset + state->address_delta, offset);
+}
+
 MatchList* find_matches_reference(const ElfImage* image, bool executable, bool swap, uint32_t step,
                                   uint32_t count, PatternRecord** values, PatternRecord** masks) {
     MatchList* list = match_list_reset();
@@ -97,23 +125,34 @@ MatchList* find_matches_reference(const ElfImage* image, bool executable, bool s
     // One copy per word serves every pattern and every shift: the longest pattern at shift 3
     // reaches into the word after its last group.
     uint32_t window_size = ((longest + 3) / 4 + 1) * 4;
-    uint8_t* window = static_cast<uint8_t*>(malloc(size_t{window_size} * 2));
+    // The working buffer also holds each pattern's first written byte and its mask, which
+    // decide most candidates before the full comparison.
+    uint8_t* window = static_cast<uint8_t*>(malloc(size_t{window_size} * 2 + size_t{count} * 2));
     if (!window) {
         return nullptr;
     }
     uint8_t* present = window + window_size;
+    uint8_t* first_value = present + window_size;
+    uint8_t* first_mask = first_value + count;
+    for (uint32_t i = 0; i < count; ++i) {
+        first_value[i] = pattern_byte(values[i], 0);
+        first_mask[i] = pattern_byte(masks[i], 0);
+    }
 
+    ScanState state{list, values, masks, window, nullptr, 0, 0, 0};
     const uint8_t* data = image->data;
     const uint64_t file_size = image->size;
     uint64_t w = set.file_offset[0] / 4;
     for (uint32_t k = 0; k < set.count; ++k) {
-        const uint64_t end = uint64_t{set.file_offset[k]} + set.file_size[k];
+        state.end = uint64_t{set.file_offset[k]} + set.file_size[k];
+        state.address_delta = set.address_delta[k];
         const uint64_t last = uint64_t{set.file_offset[k] / 4} + set.file_size[k] / 4;
         for (; w < last; ++w) {
             const uint64_t start = w * 4;
-            const bool whole = start + window_size <= file_size;
-            if (whole) {
+            state.start = start;
+            if (start + window_size <= file_size) {
                 memcpy(window, data + start, window_size);
+                state.present = nullptr;
             } else {
                 uint64_t have = start < file_size ? file_size - start : 0;
                 if (have > 0) {
@@ -125,23 +164,15 @@ MatchList* find_matches_reference(const ElfImage* image, bool executable, bool s
                 if (swap) {
                     swap_words(present, window_size);
                 }
+                state.present = present;
             }
             if (swap) {
                 swap_words(window, window_size);
             }
             for (uint32_t i = 0; i < count; ++i) {
-                const uint64_t length = values[i]->length;
                 for (uint32_t s = 0; s < 4; s += step) {
-                    const uint64_t p = start + s;
-                    if (p + length > end || compare_pattern(window + s, values[i], masks[i])) {
-                        continue;
-                    }
-                    if (!whole && !window_bytes_present(present + s, values[i])) {
-                        continue;
-                    }
-                    uint32_t offset = static_cast<uint32_t>(p);
-                    if (!append_match(list, values[i], masks[i], offset + set.address_delta[k],
-                                      offset)) {
+                    if (((window[s + 3] ^ first_value[i]) & first_mask[i]) == 0 &&
+                        !candidate_test(&state, i, s)) {
                         free_matches(list->head);
                         match_list_reset();
                         free(window);
