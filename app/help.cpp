@@ -1,0 +1,60 @@
+#include "app/help.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/current_file.h"
+#include "gui/gui.h"
+
+#ifndef QUARNEL_DATA_DIR
+#error "the build must define QUARNEL_DATA_DIR (empty when there is no installed data folder)"
+#endif
+
+namespace {
+
+const char README[] = "readme.txt";
+
+// The program's folder, separator included ("" when argv[0] named no folder).
+char program_folder[4096] = "";
+
+} // namespace
+
+void help_set_program_path(const char* argv0) {
+    program_folder[0] = '\0';
+    if (argv0 == nullptr) {
+        return;
+    }
+    const char* base = path_base_name(argv0);
+    const size_t length = static_cast<size_t>(base - argv0);
+    if (length == 0 || length >= sizeof program_folder - sizeof README) {
+        return;
+    }
+    std::memcpy(program_folder, argv0, length);
+    program_folder[length] = '\0';
+}
+
+uint32_t help_candidates(char (*out)[4096], uint32_t max) {
+    uint32_t n = 0;
+    if (n < max) {
+        std::snprintf(out[n++], sizeof out[0], "%s", README);
+    }
+    if (n < max && program_folder[0] != '\0') {
+        std::snprintf(out[n++], sizeof out[0], "%s%s", program_folder, README);
+    }
+    if (n < max && QUARNEL_DATA_DIR[0] != '\0') {
+        std::snprintf(out[n++], sizeof out[0], "%s%c%s", QUARNEL_DATA_DIR, path_separators[0],
+                      README);
+    }
+    return n;
+}
+
+void help_show() {
+    char candidates[3][4096];
+    const uint32_t count = help_candidates(candidates, 3);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (gui_notification(candidates[i], "Readme", GUI_NOTIFY_TEXT_FILE) == 0) {
+            return;
+        }
+    }
+    gui_notification("Unable to open readme.txt", "Error", GUI_NOTIFY_OK);
+}
