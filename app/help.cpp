@@ -17,6 +17,8 @@ const char README[] = "readme.txt";
 // The program's folder, separator included ("" when argv[0] named no folder).
 char program_folder[4096] = "";
 
+char data_folder[4096] = QUARNEL_DATA_DIR;
+
 } // namespace
 
 void help_set_program_path(const char* argv0) {
@@ -33,6 +35,11 @@ void help_set_program_path(const char* argv0) {
     program_folder[length] = '\0';
 }
 
+void help_set_data_folder(const char* folder) {
+    std::snprintf(data_folder, sizeof data_folder, "%s",
+                  folder != nullptr ? folder : QUARNEL_DATA_DIR);
+}
+
 uint32_t help_candidates(char (*out)[4096], uint32_t max) {
     uint32_t n = 0;
     if (n < max) {
@@ -41,9 +48,8 @@ uint32_t help_candidates(char (*out)[4096], uint32_t max) {
     if (n < max && program_folder[0] != '\0') {
         std::snprintf(out[n++], sizeof out[0], "%s%s", program_folder, README);
     }
-    if (n < max && QUARNEL_DATA_DIR[0] != '\0') {
-        std::snprintf(out[n++], sizeof out[0], "%s%c%s", QUARNEL_DATA_DIR, path_separators[0],
-                      README);
+    if (n < max && data_folder[0] != '\0') {
+        std::snprintf(out[n++], sizeof out[0], "%s%c%s", data_folder, path_separators[0], README);
     }
     return n;
 }

@@ -7,6 +7,10 @@
 // Null or an empty text forgets it.
 void help_set_program_path(const char* argv0);
 
+// Replaces the installed data folder that Help looks in last: null restores the build's choice,
+// "" leaves the folder out. For relocated installations and for tests.
+void help_set_data_folder(const char* folder);
+
 // Where Help looks for readme.txt, in order: the current directory, the program's folder, the
 // installed data folder. Writes up to `max` paths into `out` and
 // returns how many. Each path is cut to 4095 characters.
