@@ -69,7 +69,8 @@ int setup_controls() {
         }
     }
     for (const StartCheck& s : START_CHECKS) {
-        if (!TRACE_CALL(FUNCTION, s.check, UNIT, MESSAGE, gui_radio_button_set(s.id, GUI_CHECKED))) {
+        if (!TRACE_CALL(FUNCTION, s.check, UNIT, MESSAGE,
+                        gui_radio_button_set(s.id, GUI_CHECKED))) {
             return 1;
         }
     }

@@ -89,9 +89,9 @@ void option_group_select(const OptionGroup* group, uint32_t id) {
 
 void browse_elf() {
     const char* path = nullptr;
-    if (!TRACE_CALL(EVENT_HANDLER, 247, UNIT, MSG_CONTROL,
-                    gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, filter_browse(),
-                                         &path))) {
+    if (!TRACE_CALL(
+            EVENT_HANDLER, 247, UNIT, MSG_CONTROL,
+            gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, filter_browse(), &path))) {
         return;
     }
     // The search could not have been started while the modal dialog was open, but a click
@@ -103,9 +103,9 @@ void browse_elf() {
 
 void patterns_load(uint32_t target, uint32_t check_dialog, uint32_t check_text) {
     const char* path = nullptr;
-    if (!TRACE_CALL(EVENT_HANDLER, check_dialog, UNIT, MSG_CONTROL,
-                    gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, FILTER_PATTERNS,
-                                         &path))) {
+    if (!TRACE_CALL(
+            EVENT_HANDLER, check_dialog, UNIT, MSG_CONTROL,
+            gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, FILTER_PATTERNS, &path))) {
         return;
     }
     if (path == nullptr) {
@@ -132,10 +132,11 @@ void result_save() {
     const char* path = nullptr;
     if (pnach == GUI_CHECKED) {
         char name[16];
-        std::snprintf(name, sizeof name, "%08X.PNACH", static_cast<unsigned>(loaded_image->checksum));
-        if (!TRACE_CALL(EVENT_HANDLER, 310, UNIT, MSG_CONTROL,
-                        gui_dialog_save_file(nullptr, name, nullptr, ".PNACH", FILTER_PNACH,
-                                             &path))) {
+        std::snprintf(name, sizeof name, "%08X.PNACH",
+                      static_cast<unsigned>(loaded_image->checksum));
+        if (!TRACE_CALL(
+                EVENT_HANDLER, 310, UNIT, MSG_CONTROL,
+                gui_dialog_save_file(nullptr, name, nullptr, ".PNACH", FILTER_PNACH, &path))) {
             return;
         }
     } else if (!TRACE_CALL(EVENT_HANDLER, 314, UNIT, MSG_CONTROL,
@@ -221,7 +222,8 @@ void dnd_handler(uint32_t* count, char** names) {
         return;
     }
     uint32_t enabled = 0;
-    if (!TRACE_CALL(DND_HANDLER, 401, UNIT, MSG_CONTROL, gui_control_enabled(ID_BROWSE, &enabled))) {
+    if (!TRACE_CALL(DND_HANDLER, 401, UNIT, MSG_CONTROL,
+                    gui_control_enabled(ID_BROWSE, &enabled))) {
         return;
     }
     if (enabled != 0 && !search_is_running() && names[0] != nullptr) {

@@ -14,10 +14,10 @@ namespace {
 
 const char README[] = "readme.txt";
 
-// The program's folder, separator included ("" when argv[0] named no folder).
-char program_folder[4096] = "";
-
-char data_folder[4096] = QUARNEL_DATA_DIR;
+// The program's folder, separator included ("" when argv[0] named no folder), and the installed
+// data folder ("" for none). Small enough that a candidate path always fits its 4096 bytes.
+char program_folder[4000] = "";
+char data_folder[4000] = QUARNEL_DATA_DIR;
 
 } // namespace
 
@@ -28,7 +28,7 @@ void help_set_program_path(const char* argv0) {
     }
     const char* base = path_base_name(argv0);
     const size_t length = static_cast<size_t>(base - argv0);
-    if (length == 0 || length >= sizeof program_folder - sizeof README) {
+    if (length == 0 || length >= sizeof program_folder) {
         return;
     }
     std::memcpy(program_folder, argv0, length);
@@ -36,8 +36,14 @@ void help_set_program_path(const char* argv0) {
 }
 
 void help_set_data_folder(const char* folder) {
-    std::snprintf(data_folder, sizeof data_folder, "%s",
-                  folder != nullptr ? folder : QUARNEL_DATA_DIR);
+    if (folder == nullptr) {
+        folder = QUARNEL_DATA_DIR;
+    }
+    // A folder cut short would name another place: leave it out instead.
+    if (std::strlen(folder) >= sizeof data_folder) {
+        folder = "";
+    }
+    std::snprintf(data_folder, sizeof data_folder, "%s", folder);
 }
 
 uint32_t help_candidates(char (*out)[4096], uint32_t max) {

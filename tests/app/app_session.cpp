@@ -48,8 +48,8 @@ void put16(std::string& bytes, size_t at, uint16_t value) {
     bytes[at + 1] = static_cast<char>(value >> 8);
 }
 
-void program_header(std::string& bytes, size_t at, uint32_t offset, uint32_t address,
-                    uint32_t size, uint32_t flags) {
+void program_header(std::string& bytes, size_t at, uint32_t offset, uint32_t address, uint32_t size,
+                    uint32_t flags) {
     put32(bytes, at, 1); // PT_LOAD
     put32(bytes, at + 4, offset);
     put32(bytes, at + 8, address);
@@ -69,11 +69,12 @@ void elf_write(const std::string& path, const std::vector<uint32_t>& code,
     const uint32_t data_offset = code_offset + code_size;
     const uint32_t data_size = static_cast<uint32_t>(data.size() * 4);
     std::string bytes(data_offset + data_size, '\0');
-    std::memcpy(bytes.data(), "\x7F"
-                              "ELF\x01\x01\x01",
+    std::memcpy(bytes.data(),
+                "\x7F"
+                "ELF\x01\x01\x01",
                 7);
-    put16(bytes, 16, 2);  // executable
-    put16(bytes, 18, 8);  // MIPS
+    put16(bytes, 16, 2); // executable
+    put16(bytes, 18, 8); // MIPS
     put32(bytes, 20, 1);
     put32(bytes, 24, 0x00100100);
     put32(bytes, 28, 52); // program header table

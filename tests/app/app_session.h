@@ -13,7 +13,8 @@
 template <typename Body> int app_session(Body&& body, const char* argv0 = "quarnel") {
     std::string program = argv0;
     char* argv[] = {program.data(), nullptr};
-    return gui_test_run(app_main, 1, argv, [](void* b) { (*static_cast<Body*>(b))(); }, &body);
+    return gui_test_run(
+        app_main, 1, argv, [](void* b) { (*static_cast<Body*>(b))(); }, &body);
 }
 
 // A folder of its own under the system's temporary folder, removed with its files at the end.

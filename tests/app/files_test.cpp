@@ -137,10 +137,9 @@ TEST(Files, PatternFilesFillTheirBoxWhole) {
     file_write(replace, "63 00 09 24\r\n00 00 42 24\r\n");
     app_session([&] {
         ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
-        for (auto [button, box, path] : {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS,
-                                                    &search},
-                                         std::tuple{ID_LOAD_REPLACE_PATTERNS,
-                                                    ID_REPLACE_PATTERNS, &replace}}) {
+        for (auto [button, box, path] :
+             {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
+              std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
             ASSERT_TRUE(gui_test_click(button));
             expect_dialog(GUI_TEST_MODAL_OPEN);
             EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
@@ -233,15 +232,28 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
 
         std::filesystem::create_directories(folder.file("share"));
         file_write(folder.file("share") + "/readme.txt", "installed help\n");
-        app_session([&] { show_help(); expect_popup("installed help\n"); }, program.c_str());
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("installed help\n");
+            },
+            program.c_str());
 
         file_write(folder.file("bin") + "/readme.txt", "help beside the program\n");
-        app_session([&] { show_help(); expect_popup("help beside the program\n"); },
-                    program.c_str());
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help beside the program\n");
+            },
+            program.c_str());
 
         file_write(folder.file("cwd") + "/readme.txt", "help in the current folder\n");
-        app_session([&] { show_help(); expect_popup("help in the current folder\n"); },
-                    program.c_str());
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help in the current folder\n");
+            },
+            program.c_str());
     });
     help_set_data_folder(nullptr);
 }

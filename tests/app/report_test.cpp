@@ -35,9 +35,8 @@ TEST(Report, ShowsTheCheckNumberAndTheTraceInAnOkBox) {
                       gui_error_texts[GUI_ERROR_INITIALIZATION],
                   modal.text);
 
-        modal = report_shown([] {
-            TRACE_CONDITION("search", 595, "app", "Error allocating memory", nullptr);
-        });
+        modal = report_shown(
+            [] { TRACE_CONDITION("search", 595, "app", "Error allocating memory", nullptr); });
         EXPECT_STREQ("Error 0595", modal.caption);
         EXPECT_STREQ("Error allocating memory\r\n\r\nTrace\r\n\t[app]:search()\r\n", modal.text);
     });
