@@ -11,6 +11,7 @@
 #include "match_fast.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -35,6 +36,7 @@ constexpr uint32_t DEFAULT_CHUNK_WORDS = 32768;
 constexpr uint64_t THREADED_SCAN_BYTES = 8u << 20;
 constexpr uint32_t MAX_THREADS = 4;
 constexpr uint32_t SAMPLE_BITS = 16;
+constexpr size_t PREFETCH_BYTES = 2048;
 
 // One (pattern, shift) pair, seen from the start of its candidate word.
 struct Entry {
@@ -49,9 +51,16 @@ struct Entry {
     uint32_t qword_count;
 };
 
+// One hashed anchor value of an entry, with a second word of the entry (the one after the
+// anchor, or before it when the anchor is last) that turns most chance hits away before the
+// entry itself is read: single instruction words such as stack loads are common, pairs are not.
 struct Slot {
     uint32_t value;
     uint32_t entry;
+    uint32_t anchor; // the entry's anchor word index, so that the range test needs no entry
+    int32_t other;   // +1 or -1: where the second word lies from the anchor; 0: none
+    uint32_t other_value;
+    uint32_t other_mask;
 };
 
 // Consecutive candidate words of one segment: [first, end).
@@ -73,12 +82,13 @@ struct FastPlan {
     std::vector<uint64_t> qwords;
     std::vector<uint32_t> direct; // entries compared at every word
     uint32_t hash_bits;           // 0: no hashed entry
+    uint32_t bucket_shift;        // a probe's bucket: its hash shifted right by this
     std::vector<uint64_t> bitmap;
     std::vector<uint32_t> bucket_start;
     std::vector<Slot> slots;
     uint32_t max_anchor;
-    uint32_t reach;      // bytes past a chunk's end word that scanning the chunk may read
-    uint32_t safe_words; // chunks that end at or below this word are read in place
+    uint32_t reach;            // bytes past a chunk's end word that scanning the chunk may read
+    uint32_t safe_words;       // chunks that end at or below this word are read in place
     std::vector<uint8_t> tail; // the file from word safe_words on, followed by zeros
     uint32_t chunk_words;
     bool vectors;
@@ -90,13 +100,23 @@ struct View {
     uint32_t start;
 };
 
+// A piece of one word range whose matches are sorted together. Chunks are handed to the
+// threads one at a time; each keeps its own list, and the lists are joined in chunk order.
+struct Chunk {
+    uint32_t range;
+    uint32_t first;
+    uint32_t end;
+    bool at_end; // read from the zero-padded copy of the file's end
+    Match* head;
+    Match** tail; // the `next` field of the last record, when there is one
+};
+
 struct Worker {
     const FastPlan* plan;
-    uint64_t first_word; // global index among all candidate words
-    uint64_t end_word;
+    std::vector<Chunk>* chunks;
+    std::atomic<size_t>* next;
+    std::atomic<bool>* failed;
     std::vector<uint64_t> keys;
-    MatchList list;
-    bool failed;
 };
 
 inline uint32_t load32(const uint8_t* at) {
@@ -222,6 +242,32 @@ void entry_build(FastPlan& plan, uint32_t i, uint32_t shift, uint32_t flip, Entr
     words = std::max<uint32_t>(1, (extent + 3) / 4);
 }
 
+// Fills in the second word of the slots just made for entry `index`: the neighbour of the
+// anchor with the most fixed bits.
+void slots_link(FastPlan& plan, uint32_t index, const Entry& e, const std::vector<uint8_t>& value,
+                const std::vector<uint8_t>& mask, uint32_t words) {
+    int32_t other = 0;
+    uint32_t other_bits = 0;
+    for (int32_t d : {1, -1}) {
+        int64_t g = int64_t(e.anchor) + d;
+        if (g < 0 || g >= int64_t(words))
+            continue;
+        uint32_t bits = popcount32(load32(mask.data() + 4 * g));
+        if (bits > other_bits) {
+            other_bits = bits;
+            other = d;
+        }
+    }
+    uint32_t ov = other ? load32(value.data() + 4 * (int64_t(e.anchor) + other)) : 0;
+    uint32_t om = other ? load32(mask.data() + 4 * (int64_t(e.anchor) + other)) : 0;
+    for (size_t i = plan.slots.size(); i-- > 0 && plan.slots[i].entry == index;) {
+        plan.slots[i].anchor = e.anchor;
+        plan.slots[i].other = other;
+        plan.slots[i].other_value = ov;
+        plan.slots[i].other_mask = om;
+    }
+}
+
 // Picks each entry's anchor: the aligned word whose probe value is rarest in the file sample,
 // counting each wildcard combination and the entries that already share the value. Entries
 // whose every word has too many wildcard bits are compared at every word.
@@ -279,13 +325,15 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
                     uint16_t& u = used[hash_word(x, SAMPLE_BITS)];
                     if (u != 0xFFFF)
                         u++;
-                    plan.slots.push_back({x, index});
+                    plan.slots.push_back({x, index, 0, 0, 0, 0});
                 });
             } else {
                 plan.direct.push_back(index);
             }
             plan.max_anchor = std::max(plan.max_anchor, e.anchor);
             plan.entries.push_back(e);
+            if (hashed && !direct_only)
+                slots_link(plan, index, e, value, mask, words);
         }
     }
 }
@@ -297,24 +345,29 @@ void plan_hash(FastPlan& plan) {
         plan.hash_bits = 0;
         return;
     }
-    uint32_t bits = 10;
-    while (bits < 22 && (uint64_t(1) << bits) < uint64_t(plan.slots.size()) * 128)
-        bits++;
+    uint32_t order = 0;
+    while (order < 31 && (uint64_t(1) << order) < plan.slots.size())
+        order++;
+    // 32 bits per slot keep chance hits near 3 %, but a bitmap that leaves the first two
+    // cache levels costs more than the hits it saves.
+    uint32_t bits = std::clamp<uint32_t>(order + 7, 12, 20);
+    uint32_t bucket_bits = std::clamp<uint32_t>(order + 1, 4, bits);
     plan.hash_bits = bits;
+    plan.bucket_shift = bits - bucket_bits;
     plan.bitmap.assign((size_t(1) << bits) / 64, 0);
-    size_t buckets = size_t(1) << (bits - 2);
+    size_t buckets = size_t(1) << bucket_bits;
     plan.bucket_start.assign(buckets + 1, 0);
     for (const Slot& s : plan.slots) {
         uint32_t h = hash_word(s.value, bits);
         plan.bitmap[h >> 6] |= uint64_t(1) << (h & 63);
-        plan.bucket_start[(h >> 2) + 1]++;
+        plan.bucket_start[(h >> plan.bucket_shift) + 1]++;
     }
     for (size_t b = 0; b < buckets; b++)
         plan.bucket_start[b + 1] += plan.bucket_start[b];
     std::vector<Slot> sorted(plan.slots.size());
     std::vector<uint32_t> fill(plan.bucket_start.begin(), plan.bucket_start.end() - 1);
     for (const Slot& s : plan.slots)
-        sorted[fill[hash_word(s.value, bits) >> 2]++] = s;
+        sorted[fill[hash_word(s.value, bits) >> plan.bucket_shift]++] = s;
     plan.slots.swap(sorted);
 }
 
@@ -324,7 +377,8 @@ void plan_reach(FastPlan& plan) {
     uint32_t widest = 0;
     for (const Entry& e : plan.entries)
         widest = std::max(widest, e.qword_count);
-    uint64_t reach = std::max<uint64_t>(4 * (uint64_t(plan.max_anchor) + 1), 8 * uint64_t(widest));
+    // Probes reach the word after the last anchor (the second word of a slot).
+    uint64_t reach = std::max<uint64_t>(4 * (uint64_t(plan.max_anchor) + 2), 8 * uint64_t(widest));
     plan.reach = uint32_t(reach);
     plan.safe_words = plan.size >= reach ? uint32_t((plan.size - reach) / 4) : 0;
     uint32_t start = 4 * plan.safe_words;
@@ -370,30 +424,123 @@ inline void consider(const FastPlan& plan, const Entry& e, const View& view, uin
         keys.push_back(match_key(w, first, e));
 }
 
+// Words whose probe bit is set, in blocks: hits.found[j] has bit b set for word
+// hits.first[j] + b. Recording them without a branch per block and handling them afterwards
+// spares the mispredicted jump out of the loop that every chance hit would otherwise cost.
+struct ProbeHits {
+    static constexpr uint32_t CAPACITY = 256;
+    uint32_t first[CAPACITY];
+    uint32_t found[CAPACITY];
+    uint32_t count;
+};
+
+inline uint32_t probe_bit(const uint64_t* bitmap, uint32_t h) {
+    return uint32_t(bitmap[h >> 6] >> (h & 63)) & 1;
+}
+
+// Probes words from y on, until stop or until `hits` is full. Returns the next word to probe.
+__attribute__((noinline)) uint32_t probe_scalar(const uint8_t* base, uint32_t y, uint32_t stop,
+                                                const uint64_t* bitmap, uint32_t bits,
+                                                ProbeHits& hits) {
+    const uint32_t shift = 32 - bits;
+    uint32_t n = hits.count;
+    for (; stop - y >= 4 && n < ProbeHits::CAPACITY; y += 4) {
+        const uint8_t* at = base + size_t(y) * 4;
+        // The hardware's own prefetch keeps too few lines in flight for this loop.
+        __builtin_prefetch(at + PREFETCH_BYTES);
+        uint32_t h0 = (load32(at) * HASH_MULTIPLIER) >> shift;
+        uint32_t h1 = (load32(at + 4) * HASH_MULTIPLIER) >> shift;
+        uint32_t h2 = (load32(at + 8) * HASH_MULTIPLIER) >> shift;
+        uint32_t h3 = (load32(at + 12) * HASH_MULTIPLIER) >> shift;
+        uint32_t found = probe_bit(bitmap, h0) | probe_bit(bitmap, h1) << 1 |
+                         probe_bit(bitmap, h2) << 2 | probe_bit(bitmap, h3) << 3;
+        hits.first[n] = y;
+        hits.found[n] = found;
+        n += found != 0;
+    }
+    for (; y < stop && n < ProbeHits::CAPACITY; y++) {
+        uint32_t found =
+            probe_bit(bitmap, (load32(base + size_t(y) * 4) * HASH_MULTIPLIER) >> shift);
+        hits.first[n] = y;
+        hits.found[n] = found;
+        n += found != 0;
+    }
+    hits.count = n;
+    return y;
+}
+
+#ifdef QUARNEL_MATCH_X86
+// probe_scalar, sixteen words at a time: hash by multiplication, gather the bitmap words.
+__attribute__((target("avx2"), noinline)) uint32_t probe_avx2(const uint8_t* base, uint32_t y,
+                                                              uint32_t stop, const uint64_t* bitmap,
+                                                              uint32_t bits, ProbeHits& hits) {
+    const __m256i multiplier = _mm256_set1_epi32(int(HASH_MULTIPLIER));
+    const __m128i shift = _mm_cvtsi32_si128(int(32 - bits));
+    const __m256i low = _mm256_set1_epi32(31);
+    const int* table = reinterpret_cast<const int*>(bitmap);
+    uint32_t n = hits.count;
+    for (; stop - y >= 16 && n < ProbeHits::CAPACITY; y += 16) {
+        const uint8_t* at = base + size_t(y) * 4;
+        _mm_prefetch(reinterpret_cast<const char*>(at + PREFETCH_BYTES), _MM_HINT_T0);
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+        __m256i ha = _mm256_srl_epi32(_mm256_mullo_epi32(a, multiplier), shift);
+        __m256i hb = _mm256_srl_epi32(_mm256_mullo_epi32(b, multiplier), shift);
+        __m256i ga = _mm256_i32gather_epi32(table, _mm256_srli_epi32(ha, 5), 4);
+        __m256i gb = _mm256_i32gather_epi32(table, _mm256_srli_epi32(hb, 5), 4);
+        // Move bit (h & 31) of each gathered word to the sign, where movemask finds it.
+        __m256i ta = _mm256_sllv_epi32(ga, _mm256_sub_epi32(low, _mm256_and_si256(ha, low)));
+        __m256i tb = _mm256_sllv_epi32(gb, _mm256_sub_epi32(low, _mm256_and_si256(hb, low)));
+        uint32_t found = uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(ta))) |
+                         uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(tb))) << 8;
+        hits.first[n] = y;
+        hits.found[n] = found;
+        n += found != 0;
+    }
+    hits.count = n;
+    return probe_scalar(base, y, stop, bitmap, bits, hits);
+}
+#endif
+
 void scan_hashed(const FastPlan& plan, const View& view, uint32_t first, uint32_t end,
                  uint64_t segment_end, std::vector<uint64_t>& keys) {
     const uint32_t bits = plan.hash_bits;
     const uint64_t* bitmap = plan.bitmap.data();
     const uint8_t* base = view.base - view.start;
     uint32_t stop = end + plan.max_anchor;
-    for (uint32_t y = first; y < stop; y++) {
-        uint32_t v = load32(base + size_t(y) * 4);
-        uint32_t h = hash_word(v, bits);
-        if (!(bitmap[h >> 6] >> (h & 63) & 1))
-            continue;
-        uint32_t b = h >> 2;
-        for (uint32_t s = plan.bucket_start[b]; s < plan.bucket_start[b + 1]; s++) {
-            if (plan.slots[s].value != v)
-                continue;
-            consider(plan, plan.entries[plan.slots[s].entry], view, y, first, end, segment_end,
-                     keys);
+    ProbeHits hits;
+    for (uint32_t y = first; y < stop;) {
+        hits.count = 0;
+#ifdef QUARNEL_MATCH_X86
+        y = plan.vectors ? probe_avx2(base, y, stop, bitmap, bits, hits)
+                         : probe_scalar(base, y, stop, bitmap, bits, hits);
+#else
+        y = probe_scalar(base, y, stop, bitmap, bits, hits);
+#endif
+        for (uint32_t j = 0; j < hits.count; j++) {
+            for (uint32_t found = hits.found[j]; found; found &= found - 1) {
+                uint32_t at = hits.first[j] + uint32_t(__builtin_ctz(found));
+                uint32_t v = load32(base + size_t(at) * 4);
+                uint32_t b = hash_word(v, bits) >> plan.bucket_shift;
+                for (uint32_t s = plan.bucket_start[b]; s < plan.bucket_start[b + 1]; s++) {
+                    const Slot& slot = plan.slots[s];
+                    if (slot.value != v || at - first < slot.anchor || at - slot.anchor >= end)
+                        continue;
+                    // at - first >= anchor: the word before `at`, when needed, is in the view.
+                    if ((load32(base + (size_t(at) + slot.other) * 4) & slot.other_mask) !=
+                        slot.other_value)
+                        continue;
+                    consider(plan, plan.entries[slot.entry], view, at, first, end, segment_end,
+                             keys);
+                }
+            }
         }
     }
 }
 
 // Compares the words [from, to) against up to four entries' anchors, the portable way.
-void scan_direct_portable(const FastPlan& plan, const View& view, const uint32_t* group,
-                          uint32_t n, uint32_t from, uint32_t to, uint32_t first, uint32_t end,
+void scan_direct_portable(const FastPlan& plan, const View& view, const uint32_t* group, uint32_t n,
+                          uint32_t from, uint32_t to, uint32_t first, uint32_t end,
                           uint64_t segment_end, std::vector<uint64_t>& keys) {
     const uint8_t* base = view.base - view.start;
     for (uint32_t y = from; y < to; y++) {
@@ -432,6 +579,7 @@ scan_direct_avx2(const FastPlan& plan, const View& view, const uint32_t* group, 
     uint32_t y = from;
     for (; to - y >= 16; y += 16) {
         const uint8_t* at = base + size_t(y) * 4;
+        _mm_prefetch(reinterpret_cast<const char*>(at + PREFETCH_BYTES), _MM_HINT_T0);
         __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
         uint32_t found = anchor_lanes<N>(a, value, mask) | anchor_lanes<N>(b, value, mask) << 8;
@@ -445,8 +593,8 @@ scan_direct_avx2(const FastPlan& plan, const View& view, const uint32_t* group, 
     scan_direct_portable(plan, view, group, N, y, to, first, end, segment_end, keys);
 }
 
-void scan_direct_vector(const FastPlan& plan, const View& view, const uint32_t* group,
-                        uint32_t n, uint32_t from, uint32_t to, uint32_t first, uint32_t end,
+void scan_direct_vector(const FastPlan& plan, const View& view, const uint32_t* group, uint32_t n,
+                        uint32_t from, uint32_t to, uint32_t first, uint32_t end,
                         uint64_t segment_end, std::vector<uint64_t>& keys) {
     switch (n) {
     case 1:
@@ -478,69 +626,75 @@ void scan_direct(const FastPlan& plan, const View& view, uint32_t first, uint32_
             continue;
         }
 #endif
-        scan_direct_portable(plan, view, group, n, first + low, end + high, first, end,
-                             segment_end, keys);
+        scan_direct_portable(plan, view, group, n, first + low, end + high, first, end, segment_end,
+                             keys);
     }
 }
 
-// Scans the candidate words [first, end) of one segment and appends their matches in order.
-bool scan_chunk(Worker& worker, const View& view, const WordRange& range, uint32_t first,
-                uint32_t end) {
+// Scans one chunk and makes the list of its matches, in the engine's order.
+bool scan_chunk(Worker& worker, Chunk& chunk) {
     const FastPlan& plan = *worker.plan;
+    const WordRange& range = plan.ranges[chunk.range];
+    View view = chunk.at_end ? View{plan.tail.data(), 4 * plan.safe_words} : View{plan.data, 0};
     uint32_t k = range.segment;
     uint64_t segment_end = uint64_t(plan.set->file_offset[k]) + plan.set->file_size[k];
     std::vector<uint64_t>& keys = worker.keys;
     keys.clear();
     if (plan.hash_bits)
-        scan_hashed(plan, view, first, end, segment_end, keys);
+        scan_hashed(plan, view, chunk.first, chunk.end, segment_end, keys);
     if (!plan.direct.empty())
-        scan_direct(plan, view, first, end, segment_end, keys);
+        scan_direct(plan, view, chunk.first, chunk.end, segment_end, keys);
     std::sort(keys.begin(), keys.end());
     uint32_t delta = plan.set->address_delta[k];
+    MatchList list{nullptr, nullptr};
+    list.tail = &list.head;
+    bool ok = true;
     for (uint64_t key : keys) {
-        uint32_t w = first + uint32_t(key >> 34);
+        uint32_t w = chunk.first + uint32_t(key >> 34);
         uint32_t i = uint32_t(key >> 2);
         uint32_t p = 4 * w + uint32_t(key & 3);
-        if (!append_match(&worker.list, plan.values[i], plan.masks[i], p + delta, p))
-            return false;
+        if (!append_match(&list, plan.values[i], plan.masks[i], p + delta, p)) {
+            ok = false;
+            break;
+        }
     }
-    return true;
+    chunk.head = list.head;
+    chunk.tail = list.head ? list.tail : nullptr;
+    return ok;
 }
 
-// Scans this worker's share of the candidate words, chunk by chunk.
+// Takes chunks until none is left or a thread has run out of memory.
 void worker_run(Worker& worker) {
-    const FastPlan& plan = *worker.plan;
     try {
-        uint64_t at = 0;
-        View direct{plan.data, 0};
-        View tail{plan.tail.data(), 4 * plan.safe_words};
-        for (const WordRange& r : plan.ranges) {
-            uint64_t n = r.end - r.first;
-            uint64_t lo = std::max(at, worker.first_word);
-            uint64_t hi = std::min(at + n, worker.end_word);
-            at += n;
-            if (lo >= hi)
-                continue;
-            uint32_t w = r.first + uint32_t(lo - (at - n));
-            uint32_t stop = r.first + uint32_t(hi - (at - n));
-            while (w < stop) {
-                uint32_t end = stop - w > plan.chunk_words ? w + plan.chunk_words : stop;
-                const View* view = &direct;
-                if (end > plan.safe_words) {
-                    if (w < plan.safe_words)
-                        end = plan.safe_words;
-                    else
-                        view = &tail;
-                }
-                if (!scan_chunk(worker, *view, r, w, end)) {
-                    worker.failed = true;
-                    return;
-                }
-                w = end;
-            }
+        while (!worker.failed->load(std::memory_order_relaxed)) {
+            size_t i = worker.next->fetch_add(1, std::memory_order_relaxed);
+            if (i >= worker.chunks->size())
+                return;
+            if (!scan_chunk(worker, (*worker.chunks)[i]))
+                worker.failed->store(true);
         }
     } catch (const std::bad_alloc&) {
-        worker.failed = true;
+        worker.failed->store(true);
+    }
+}
+
+// Cuts the word ranges into chunks, and apart where reading in place would pass the file.
+void plan_chunks(const FastPlan& plan, std::vector<Chunk>& chunks) {
+    for (uint32_t r = 0; r < plan.ranges.size(); r++) {
+        uint32_t w = plan.ranges[r].first;
+        uint32_t stop = plan.ranges[r].end;
+        while (w < stop) {
+            uint32_t end = stop - w > plan.chunk_words ? w + plan.chunk_words : stop;
+            bool at_end = false;
+            if (end > plan.safe_words) {
+                if (w < plan.safe_words)
+                    end = plan.safe_words;
+                else
+                    at_end = true;
+            }
+            chunks.push_back({r, w, end, at_end, nullptr, nullptr});
+            w = end;
+        }
     }
 }
 
@@ -556,14 +710,14 @@ uint32_t pick_threads(const FastPlan& plan, const MatchFastTuning* tuning) {
 } // namespace
 
 int match_fast_find(const ElfImage* image, bool executable, bool swap, uint32_t step,
-                    uint32_t count, PatternRecord** values, PatternRecord** masks,
-                    MatchList* list, const MatchFastTuning* tuning) {
+                    uint32_t count, PatternRecord** values, PatternRecord** masks, MatchList* list,
+                    const MatchFastTuning* tuning) {
     if (step != 1 && step != 2 && step != 4)
         return MATCH_FAST_UNSUPPORTED;
     const RangeSet* set = &image->ranges[executable ? 0 : 1];
     if (set->count == 0 || count == 0)
         return MATCH_FAST_DONE;
-    std::vector<Worker> workers;
+    std::vector<Chunk> chunks;
     try {
         FastPlan plan{};
         plan.data = image->data;
@@ -581,49 +735,41 @@ int match_fast_find(const ElfImage* image, bool executable, bool swap, uint32_t 
             tuning && tuning->chunk_words ? tuning->chunk_words : DEFAULT_CHUNK_WORDS;
         plan.vectors = !(tuning && tuning->portable) && cpu_has_vectors();
 
-        uint32_t threads = pick_threads(plan, tuning);
-        workers.resize(threads);
-        for (uint32_t t = 0; t < threads; t++) {
-            Worker& w = workers[t];
-            w.plan = &plan;
-            w.first_word = plan.total_words * t / threads;
-            w.end_word = plan.total_words * (t + 1) / threads;
-            w.list.head = nullptr;
-            w.list.tail = &w.list.head;
-            w.failed = false;
-        }
+        plan_chunks(plan, chunks);
+
+        uint32_t threads = std::min<uint32_t>(pick_threads(plan, tuning), uint32_t(chunks.size()));
+        std::atomic<size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::vector<Worker> workers(threads);
+        for (Worker& w : workers)
+            w = Worker{&plan, &chunks, &next, &failed, {}};
         std::vector<std::thread> helpers;
         for (uint32_t t = 1; t < threads; t++) {
             try {
                 helpers.emplace_back(worker_run, std::ref(workers[t]));
             } catch (...) {
-                // No thread to be had: this one does that share after its own.
+                // No thread to be had: the others take its chunks.
                 break;
             }
         }
         worker_run(workers[0]);
         for (std::thread& h : helpers)
             h.join();
-        for (size_t t = helpers.size() + 1; t < workers.size(); t++)
-            worker_run(workers[t]);
+        if (failed.load()) {
+            for (Chunk& c : chunks)
+                free_matches(c.head);
+            return MATCH_FAST_NO_MEMORY;
+        }
     } catch (const std::bad_alloc&) {
-        for (Worker& w : workers)
-            free_matches(w.list.head);
+        for (Chunk& c : chunks)
+            free_matches(c.head);
         return MATCH_FAST_NO_MEMORY;
     }
-    bool failed = false;
-    for (const Worker& w : workers)
-        failed = failed || w.failed;
-    if (failed) {
-        for (Worker& w : workers)
-            free_matches(w.list.head);
-        return MATCH_FAST_NO_MEMORY;
-    }
-    for (Worker& w : workers) {
-        if (!w.list.head)
+    for (Chunk& c : chunks) {
+        if (!c.head)
             continue;
-        *list->tail = w.list.head;
-        list->tail = w.list.tail;
+        *list->tail = c.head;
+        list->tail = c.tail;
     }
     return MATCH_FAST_DONE;
 }

@@ -27,5 +27,5 @@ struct MatchFastTuning {
 //   tuning: null for the defaults.
 // Returns a MatchFastResult.
 int match_fast_find(const ElfImage* image, bool executable, bool swap, uint32_t step,
-                    uint32_t count, PatternRecord** values, PatternRecord** masks,
-                    MatchList* list, const MatchFastTuning* tuning);
+                    uint32_t count, PatternRecord** values, PatternRecord** masks, MatchList* list,
+                    const MatchFastTuning* tuning);
