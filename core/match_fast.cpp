@@ -144,18 +144,12 @@ inline uint32_t popcount32(uint32_t v) {
 
 // Calls `visit` with every value that agrees with `value` on the bits of `mask`.
 template <typename Visit> void expand_anchor(uint32_t value, uint32_t mask, Visit visit) {
-    uint32_t free_bits[32];
-    uint32_t n = 0;
-    for (uint32_t b = 0; b < 32; b++)
-        if (!(mask >> b & 1))
-            free_bits[n++] = 1u << b;
-    for (uint32_t c = 0; c < (1u << n); c++) {
-        uint32_t v = value;
-        for (uint32_t b = 0; b < n; b++)
-            if (c >> b & 1)
-                v |= free_bits[b];
-        visit(v);
-    }
+    const uint32_t free = ~mask;
+    uint32_t sub = 0;
+    do { // every subset of the free bits, once
+        visit(value | sub);
+        sub = (sub - free) & free;
+    } while (sub != 0);
 }
 
 // The words that the literal scan visits, segment by segment: the cursor starts at the first
@@ -303,7 +297,10 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
                     widest_bits = bits;
                     widest = g;
                 }
-                if (bits == 0 || 32 - bits > MAX_EXPANSION_BITS)
+                // Each table slot costs at least 1: a word with more of them than the best
+                // cost so far cannot win.
+                if (bits == 0 || 32 - bits > MAX_EXPANSION_BITS ||
+                    (uint64_t(1) << (32 - bits)) >= best_cost)
                     continue;
                 uint64_t cost = 0;
                 expand_anchor(av, am, [&](uint32_t x) {
