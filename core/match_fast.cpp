@@ -29,6 +29,9 @@ constexpr uint32_t HASH_MULTIPLIER = 0x9E3779B1u;
 // An anchor with more wildcard bits than this goes through the per-word compare instead of the
 // hash table: 2^8 table slots for one anchor is the most that still pays.
 constexpr uint32_t MAX_EXPANSION_BITS = 8;
+// Past this many table slots, only anchors without wildcard bits join the table, so that a
+// list of many patterns full of wildcards cannot make the table grow without bound.
+constexpr size_t MAX_SLOTS = size_t(1) << 16;
 // Up to this many entries in all, every entry is compared directly at every word: a handful of
 // vector compares costs less than a hash probe.
 constexpr size_t DIRECT_ONLY_ENTRIES = 4;
@@ -299,8 +302,9 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
                 }
                 // Each table slot costs at least 1: a word with more of them than the best
                 // cost so far cannot win.
-                if (bits == 0 || 32 - bits > MAX_EXPANSION_BITS ||
-                    (uint64_t(1) << (32 - bits)) >= best_cost)
+                uint64_t expansions = uint64_t(1) << (32 - bits);
+                if (bits == 0 || 32 - bits > MAX_EXPANSION_BITS || expansions >= best_cost ||
+                    (expansions > 1 && plan.slots.size() + expansions > MAX_SLOTS))
                     continue;
                 uint64_t cost = 0;
                 expand_anchor(av, am, [&](uint32_t x) {
