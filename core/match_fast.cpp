@@ -283,8 +283,6 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
     plan.entries.reserve(pairs);
     for (uint32_t i = 0; i < count; i++) {
         for (uint32_t shift = 0; shift < 4; shift += step) {
-            std::fill(value.begin(), value.end(), 0);
-            std::fill(mask.begin(), mask.end(), 0);
             Entry e{};
             uint32_t words = 1;
             entry_build(plan, i, shift, flip, e, value, mask, words);
@@ -335,6 +333,11 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
             plan.entries.push_back(e);
             if (hashed && !direct_only)
                 slots_link(plan, index, e, value, mask, words);
+            // Only what this entry wrote needs clearing for the next one: its words, and the
+            // rest of its last 64-bit pair.
+            size_t written = std::min(span, size_t(words) * 4 + 8);
+            std::fill_n(value.begin(), written, 0);
+            std::fill_n(mask.begin(), written, 0);
         }
     }
 }
@@ -349,8 +352,8 @@ void plan_hash(FastPlan& plan) {
     uint32_t order = 0;
     while (order < 31 && (uint64_t(1) << order) < plan.slots.size())
         order++;
-    // 32 bits per slot keep chance hits near 3 %, but a bitmap that leaves the first two
-    // cache levels costs more than the hits it saves.
+    // 128 to 256 bits per slot keep chance hits below 1 %, but a bitmap that leaves the first
+    // two cache levels costs more than the hits it saves.
     uint32_t bits = std::clamp<uint32_t>(order + 7, 12, 20);
     uint32_t bucket_bits = std::clamp<uint32_t>(order + 1, 4, bits);
     plan.hash_bits = bits;
@@ -732,8 +735,10 @@ int match_fast_find(const ElfImage* image, bool executable, bool swap, uint32_t 
         plan_anchors(plan, swap, step, count);
         plan_hash(plan);
         plan_reach(plan);
-        plan.chunk_words =
-            tuning && tuning->chunk_words ? tuning->chunk_words : DEFAULT_CHUNK_WORDS;
+        // A chunk's word index must fit the 30 bits that a sort key leaves for it.
+        plan.chunk_words = tuning && tuning->chunk_words
+                               ? std::min<uint32_t>(tuning->chunk_words, 1u << 24)
+                               : DEFAULT_CHUNK_WORDS;
         plan.vectors = !(tuning && tuning->portable) && cpu_has_vectors();
 
         plan_chunks(plan, chunks);
