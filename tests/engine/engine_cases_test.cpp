@@ -163,7 +163,8 @@ TEST(EngineCases, TheEndOfTheFile) {
 
 TEST(EngineCases, ManyPatternsSharingAnchors) {
     // Three hundred patterns over a file of few distinct words: anchors collide, the hash
-    // buckets hold many entries, and words match several patterns at once.
+    // buckets hold many entries, words match several patterns at once, and the wildcards ask
+    // for more table slots than the scan allows.
     TestRandom rng{77};
     std::vector<uint8_t> file(1 << 14);
     static const uint32_t words[] = {0x27BDFFE0, 0xAFBF0014, 0x00000000, 0x8FBF0014, 0x03E00008};
@@ -179,8 +180,13 @@ TEST(EngineCases, ManyPatternsSharingAnchors) {
         uint32_t from = 16 + rng.below(uint32_t(file.size()) - 64);
         std::vector<uint8_t> value(file.begin() + from, file.begin() + from + length);
         std::vector<uint8_t> mask(length, 0xFF);
-        if (rng.chance(40))
+        if (rng.chance(40)) {
             mask[rng.below(length)] = rng.chance(50) ? 0xF0 : 0x0F;
+        } else if (rng.chance(50)) {
+            // Two wildcard nibbles in every word: 256 table slots per anchor.
+            for (uint32_t n = 0; n < length; n += 2)
+                mask[n] = 0xF0;
+        }
         for (uint32_t n = 0; n < length; n++)
             value[n] &= mask[n];
         patterns.add(value, mask);
