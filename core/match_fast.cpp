@@ -26,6 +26,7 @@
 namespace {
 
 constexpr uint32_t HASH_MULTIPLIER = 0x9E3779B1u;
+constexpr uint32_t SECOND_MULTIPLIER = 0x85EBCA6Bu;
 // An anchor with more wildcard bits than this goes through the per-word compare instead of the
 // hash table: 2^8 table slots for one anchor is the most that still pays.
 constexpr uint32_t MAX_EXPANSION_BITS = 8;
@@ -84,9 +85,9 @@ struct FastPlan {
     std::vector<Entry> entries;
     std::vector<uint64_t> qwords;
     std::vector<uint32_t> direct; // entries compared at every word
-    uint32_t hash_bits;           // 0: no hashed entry
+    uint32_t hash_bits;           // 0: no hashed entry; else log2 of the filter's bits
     uint32_t bucket_shift;        // a probe's bucket: its hash shifted right by this
-    std::vector<uint64_t> bitmap;
+    std::vector<uint32_t> filter; // 2^(hash_bits - 5) blocks of 32 bits
     std::vector<uint32_t> bucket_start;
     std::vector<Slot> slots;
     uint32_t max_anchor;
@@ -136,6 +137,17 @@ inline uint64_t load64(const uint8_t* at) {
 
 inline uint32_t hash_word(uint32_t value, uint32_t bits) {
     return (value * HASH_MULTIPLIER) >> (32 - bits);
+}
+
+// The filter is a Bloom filter of 32-bit blocks: a value sets two bits of one block, so one
+// load per probe tests both, and a chance hit needs both bits set by other values.
+inline uint32_t filter_block(uint32_t value, uint32_t bits) {
+    return hash_word(value, bits - 5);
+}
+
+inline uint32_t filter_bits(uint32_t value) {
+    uint32_t m = value * SECOND_MULTIPLIER;
+    return (1u << (m >> 27)) | (1u << ((m >> 22) & 31));
 }
 
 inline uint32_t popcount32(uint32_t v) {
@@ -342,8 +354,8 @@ void plan_anchors(FastPlan& plan, bool swap, uint32_t step, uint32_t count) {
     }
 }
 
-// The hash table of anchor values: a bitmap probed at every word, sized so that few probes hit
-// by chance, and the slots grouped by bucket for the probes that do hit.
+// The hash table of anchor values: a filter probed at every word, sized so that few probes pass
+// by chance, and the slots grouped by bucket for the probes that do pass.
 void plan_hash(FastPlan& plan) {
     if (plan.slots.empty()) {
         plan.hash_bits = 0;
@@ -352,19 +364,18 @@ void plan_hash(FastPlan& plan) {
     uint32_t order = 0;
     while (order < 31 && (uint64_t(1) << order) < plan.slots.size())
         order++;
-    // 128 to 256 bits per slot keep chance hits below 1 %, but a bitmap that leaves the first
-    // two cache levels costs more than the hits it saves.
-    uint32_t bits = std::clamp<uint32_t>(order + 7, 12, 20);
+    // 64 to 128 bits per slot keep chance hits rare, but a filter that leaves the first two
+    // cache levels costs more than the hits it saves.
+    uint32_t bits = std::clamp<uint32_t>(order + 6, 12, 20);
     uint32_t bucket_bits = std::clamp<uint32_t>(order + 1, 4, bits);
     plan.hash_bits = bits;
     plan.bucket_shift = bits - bucket_bits;
-    plan.bitmap.assign((size_t(1) << bits) / 64, 0);
+    plan.filter.assign(size_t(1) << (bits - 5), 0);
     size_t buckets = size_t(1) << bucket_bits;
     plan.bucket_start.assign(buckets + 1, 0);
     for (const Slot& s : plan.slots) {
-        uint32_t h = hash_word(s.value, bits);
-        plan.bitmap[h >> 6] |= uint64_t(1) << (h & 63);
-        plan.bucket_start[(h >> plan.bucket_shift) + 1]++;
+        plan.filter[filter_block(s.value, bits)] |= filter_bits(s.value);
+        plan.bucket_start[(hash_word(s.value, bits) >> plan.bucket_shift) + 1]++;
     }
     for (size_t b = 0; b < buckets; b++)
         plan.bucket_start[b + 1] += plan.bucket_start[b];
@@ -438,33 +449,30 @@ struct ProbeHits {
     uint32_t count;
 };
 
-inline uint32_t probe_bit(const uint64_t* bitmap, uint32_t h) {
-    return uint32_t(bitmap[h >> 6] >> (h & 63)) & 1;
+inline uint32_t probe_one(const uint32_t* filter, uint32_t value, uint32_t bits) {
+    uint32_t want = filter_bits(value);
+    return (filter[filter_block(value, bits)] & want) == want;
 }
 
 // Probes words from y on, until stop or until `hits` is full. Returns the next word to probe.
 __attribute__((noinline)) uint32_t probe_scalar(const uint8_t* base, uint32_t y, uint32_t stop,
-                                                const uint64_t* bitmap, uint32_t bits,
+                                                const uint32_t* filter, uint32_t bits,
                                                 ProbeHits& hits) {
-    const uint32_t shift = 32 - bits;
     uint32_t n = hits.count;
     for (; stop - y >= 4 && n < ProbeHits::CAPACITY; y += 4) {
         const uint8_t* at = base + size_t(y) * 4;
         // The hardware's own prefetch keeps too few lines in flight for this loop.
         __builtin_prefetch(at + PREFETCH_BYTES);
-        uint32_t h0 = (load32(at) * HASH_MULTIPLIER) >> shift;
-        uint32_t h1 = (load32(at + 4) * HASH_MULTIPLIER) >> shift;
-        uint32_t h2 = (load32(at + 8) * HASH_MULTIPLIER) >> shift;
-        uint32_t h3 = (load32(at + 12) * HASH_MULTIPLIER) >> shift;
-        uint32_t found = probe_bit(bitmap, h0) | probe_bit(bitmap, h1) << 1 |
-                         probe_bit(bitmap, h2) << 2 | probe_bit(bitmap, h3) << 3;
+        uint32_t found = probe_one(filter, load32(at), bits) |
+                         probe_one(filter, load32(at + 4), bits) << 1 |
+                         probe_one(filter, load32(at + 8), bits) << 2 |
+                         probe_one(filter, load32(at + 12), bits) << 3;
         hits.first[n] = y;
         hits.found[n] = found;
         n += found != 0;
     }
     for (; y < stop && n < ProbeHits::CAPACITY; y++) {
-        uint32_t found =
-            probe_bit(bitmap, (load32(base + size_t(y) * 4) * HASH_MULTIPLIER) >> shift);
+        uint32_t found = probe_one(filter, load32(base + size_t(y) * 4), bits);
         hits.first[n] = y;
         hits.found[n] = found;
         n += found != 0;
@@ -474,52 +482,60 @@ __attribute__((noinline)) uint32_t probe_scalar(const uint8_t* base, uint32_t y,
 }
 
 #ifdef QUARNEL_MATCH_X86
-// probe_scalar, sixteen words at a time: hash by multiplication, gather the bitmap words.
-__attribute__((target("avx2"), noinline)) uint32_t probe_avx2(const uint8_t* base, uint32_t y,
-                                                              uint32_t stop, const uint64_t* bitmap,
-                                                              uint32_t bits, ProbeHits& hits) {
-    const __m256i multiplier = _mm256_set1_epi32(int(HASH_MULTIPLIER));
-    const __m128i shift = _mm_cvtsi32_si128(int(32 - bits));
+// Lanes of eight words whose probe passes the filter, as bits.
+__attribute__((target("avx2"))) inline uint32_t probe_lanes(__m256i x, const int* table,
+                                                            __m128i block_shift) {
+    const __m256i first = _mm256_set1_epi32(int(HASH_MULTIPLIER));
+    const __m256i second = _mm256_set1_epi32(int(SECOND_MULTIPLIER));
+    const __m256i one = _mm256_set1_epi32(1);
     const __m256i low = _mm256_set1_epi32(31);
-    const int* table = reinterpret_cast<const int*>(bitmap);
+    __m256i block = _mm256_srl_epi32(_mm256_mullo_epi32(x, first), block_shift);
+    __m256i m = _mm256_mullo_epi32(x, second);
+    __m256i want =
+        _mm256_or_si256(_mm256_sllv_epi32(one, _mm256_srli_epi32(m, 27)),
+                        _mm256_sllv_epi32(one, _mm256_and_si256(_mm256_srli_epi32(m, 22), low)));
+    __m256i have = _mm256_i32gather_epi32(table, block, 4);
+    __m256i hit = _mm256_cmpeq_epi32(_mm256_and_si256(have, want), want);
+    return uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(hit)));
+}
+
+// probe_scalar, sixteen words at a time.
+__attribute__((target("avx2"), noinline)) uint32_t probe_avx2(const uint8_t* base, uint32_t y,
+                                                              uint32_t stop, const uint32_t* filter,
+                                                              uint32_t bits, ProbeHits& hits) {
+    const __m128i block_shift = _mm_cvtsi32_si128(int(37 - bits));
+    const int* table = reinterpret_cast<const int*>(filter);
     uint32_t n = hits.count;
     for (; stop - y >= 16 && n < ProbeHits::CAPACITY; y += 16) {
         const uint8_t* at = base + size_t(y) * 4;
         _mm_prefetch(reinterpret_cast<const char*>(at + PREFETCH_BYTES), _MM_HINT_T0);
         __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
-        __m256i ha = _mm256_srl_epi32(_mm256_mullo_epi32(a, multiplier), shift);
-        __m256i hb = _mm256_srl_epi32(_mm256_mullo_epi32(b, multiplier), shift);
-        __m256i ga = _mm256_i32gather_epi32(table, _mm256_srli_epi32(ha, 5), 4);
-        __m256i gb = _mm256_i32gather_epi32(table, _mm256_srli_epi32(hb, 5), 4);
-        // Move bit (h & 31) of each gathered word to the sign, where movemask finds it.
-        __m256i ta = _mm256_sllv_epi32(ga, _mm256_sub_epi32(low, _mm256_and_si256(ha, low)));
-        __m256i tb = _mm256_sllv_epi32(gb, _mm256_sub_epi32(low, _mm256_and_si256(hb, low)));
-        uint32_t found = uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(ta))) |
-                         uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(tb))) << 8;
+        uint32_t found = probe_lanes(a, table, block_shift) | probe_lanes(b, table, block_shift)
+                                                                  << 8;
         hits.first[n] = y;
         hits.found[n] = found;
         n += found != 0;
     }
     hits.count = n;
-    return probe_scalar(base, y, stop, bitmap, bits, hits);
+    return probe_scalar(base, y, stop, filter, bits, hits);
 }
 #endif
 
 void scan_hashed(const FastPlan& plan, const View& view, uint32_t first, uint32_t end,
                  uint64_t segment_end, std::vector<uint64_t>& keys) {
     const uint32_t bits = plan.hash_bits;
-    const uint64_t* bitmap = plan.bitmap.data();
+    const uint32_t* filter = plan.filter.data();
     const uint8_t* base = view.base - view.start;
     uint32_t stop = end + plan.max_anchor;
     ProbeHits hits;
     for (uint32_t y = first; y < stop;) {
         hits.count = 0;
 #ifdef QUARNEL_MATCH_X86
-        y = plan.vectors ? probe_avx2(base, y, stop, bitmap, bits, hits)
-                         : probe_scalar(base, y, stop, bitmap, bits, hits);
+        y = plan.vectors ? probe_avx2(base, y, stop, filter, bits, hits)
+                         : probe_scalar(base, y, stop, filter, bits, hits);
 #else
-        y = probe_scalar(base, y, stop, bitmap, bits, hits);
+        y = probe_scalar(base, y, stop, filter, bits, hits);
 #endif
         for (uint32_t j = 0; j < hits.count; j++) {
             for (uint32_t found = hits.found[j]; found; found &= found - 1) {
