@@ -10,14 +10,14 @@
 //   put OFFSET BYTE...         hexadecimal bytes written into the file
 //   phoff VALUE, phnum VALUE   overwrite e_phoff or e_phnum after the headers are written
 //   cut SIZE                   truncates the file
-//   same-elf                   uses the previous case's file
+//   same-elf                   uses the previous case's file (with neither: an empty file)
 //   search TEXT, replace TEXT, stdin TEXT   pattern texts (appended; escapes below)
 //   args TEXT                  arguments; {elf} {search} {replace} {out} {missing} {dir}
 //                              stand for the files of the case
 //   line TEXT                  an expected output line: TEXT, then CR LF
 //   text TEXT                  expected output without a line end
 //   to-file                    the expected output goes to {out}, standard output stays empty
-//   status N                   expected exit status
+//   status N                   expected exit status (numbers: decimal, or 0x hexadecimal)
 //   err TEXT                   the one expected line on standard error
 //   usage                      standard error must show the usage
 //   end                        ends the case
