@@ -122,3 +122,53 @@ TEST_F(MillionMatches, AllFormatsRenderEveryLineInLinearTime) {
 }
 
 } // namespace
+
+namespace {
+
+// A hundred thousand patterns sharing a million matches: rendering must sort the matches to
+// their patterns once, not walk the whole list again for every pattern.
+TEST(BigInput, ManyPatternsSharingAMillionMatchesRenderInLinearTime) {
+    const uint32_t patterns = 100000;
+    uint32_t size = 0;
+    uint8_t* bytes = make_elf_bytes(MILLION, 0x24020005, &size);
+    ASSERT_NE(bytes, nullptr);
+    ElfImage* image = elf_image_from_bytes(bytes, size);
+    ASSERT_NE(image, nullptr);
+    std::string text;
+    char line[16];
+    for (uint32_t i = 0; i < patterns; i++) {
+        snprintf(line, sizeof line, "%08X\n", i);
+        text += line;
+    }
+    PatternList search{};
+    ASSERT_TRUE(pattern_list_parse(text.c_str(), &search));
+    ASSERT_EQ(search.count, patterns);
+    // Built by hand: a scan of this many patterns would measure the engine, not the renderer.
+    MatchList* list = match_list_reset();
+    for (uint32_t n = 0; n < MILLION; n++) {
+        uint32_t i = (n * 7) % patterns;
+        ASSERT_TRUE(
+            append_match(list, search.values[i], search.masks[i], 0x100100 + 4 * n, 0x100 + 4 * n));
+    }
+    Match* head = list->head;
+
+    ResultBuffer buffer;
+    ASSERT_TRUE(result_buffer_init(&buffer));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(result_render(&buffer, &search, nullptr, head, image, false, FORMAT_OFFSET));
+    EXPECT_LT(seconds_since(start), budget());
+    // Every pattern's block (two header lines and the closing empty line) and every match line.
+    EXPECT_EQ(buffer.length, patterns * (28 + 28 + 2) + MILLION * 21);
+    // Pattern 7's first match is match 1, at offset 0x104.
+    std::string rendered(buffer.text, buffer.length);
+    size_t block = rendered.find("//Search pattern: 00000007\r\n");
+    ASSERT_NE(block, std::string::npos);
+    EXPECT_EQ(rendered.substr(block + 56, 21), "00000104 //24020005\r\n");
+
+    result_buffer_free(&buffer);
+    free_matches(head);
+    pattern_list_free(&search);
+    free_elf_image(image);
+}
+
+} // namespace
