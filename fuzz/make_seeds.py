@@ -31,6 +31,19 @@ PATTERN_SEEDS = [
     b"\xff\xfeDEADBEEF\n\x80\x81",
 ]
 
+ARGV_SEEDS = [
+    b'"C:\\Program Files\\Quarnel\\quarnel.exe" a "b c"d',
+    b"quarnel.exe",
+    b'quarnel.exe ""',
+    b'quarnel.exe "" "" x""y',
+    b'a\tb\r\nc  d',
+    b'"unclosed quote runs to the end',
+    b'back\\slash\\" "is plain',
+    b"\x80\xff high bytes",
+    b"",
+    b"   ",
+]
+
 PT_LOAD, PF_X, PF_R = 1, 1, 4
 
 
@@ -86,6 +99,7 @@ def write_corpus(target, seeds):
 def main():
     write_corpus("fuzz_pattern", PATTERN_SEEDS)
     write_corpus("fuzz_search", list(search_seeds()))
+    write_corpus("fuzz_argv", ARGV_SEEDS)
 
 
 if __name__ == "__main__":
