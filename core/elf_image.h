@@ -8,13 +8,13 @@ struct RangeSet {
     uint32_t count;
     uint32_t* address_delta; // virtual address minus file offset, modulo 2^32
     uint32_t* file_offset;
-    uint32_t* file_size;     // clipped so that file_offset + file_size never passes `size`
+    uint32_t* file_size; // clipped so that file_offset + file_size never passes `size`
 };
 
 struct ElfImage {
-    uint8_t* data;     // the whole file, no terminator
+    uint8_t* data; // the whole file, no terminator
     uint32_t size;
-    uint32_t checksum; // XOR of the whole little-endian words of data
+    uint32_t checksum;  // XOR of the whole little-endian words of data
     RangeSet ranges[2]; // [0] executable segments, [1] the others
 };
 
