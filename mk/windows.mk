@@ -12,7 +12,8 @@ TEST_STEPS += test-windows
 
 windows: deps
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
-	    $(WIN_CMAKE_FLAGS) -DQUARNEL_NATIVE_BUILD=$(abspath $(BUILD))
+	    $(WIN_CMAKE_FLAGS) -DQUARNEL_NATIVE_BUILD=$(abspath $(BUILD)) \
+	    "-DQUARNEL_TEST_TOPICS=gui;app;win32"
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 dist-windows: windows
