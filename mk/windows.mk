@@ -26,4 +26,4 @@ dist-windows: windows
 
 # The Linux build comes first: the command-line tests compare both programs' output.
 test-windows: build windows
-	bash tests/win32/run_wine_tests.sh $(WIN_BUILD)
+	bash tests/win32/run_wine_tests.sh $(WIN_BUILD) -E app_end_to_end

@@ -270,9 +270,6 @@ int win32_toolkit_run(int (*entry)(uint32_t argc, char** argv), uint32_t argc, c
     MSG message;
     WPARAM exit_code = 0;
     for (;;) {
-        if (win32_hooks.gui_idle && !PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
-            win32_hooks.gui_idle();
-        }
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0) {
             exit_code = message.wParam;

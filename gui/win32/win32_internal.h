@@ -64,7 +64,6 @@ extern Win32Toolkit toolkit;
 struct Win32Hooks {
     void (*entry_returned)(int result);
     void (*shutdown_step)(const char* step);
-    void (*gui_idle)();
     // Sees every message box before it is shown; non-zero answers it with `*button` instead.
     int (*message_box)(const char* text, const char* caption, NotificationType type, int* button);
     // Sees every file dialog before it runs.
