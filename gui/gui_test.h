@@ -125,7 +125,7 @@ int gui_test_window(GuiTestWindow* window);
 
 struct GuiTestControl {
     ControlKind kind;
-    int32_t x, y, width, height; // in the client area, as placed
+    int32_t x, y, width, height; // in the client area, as placed (size as GTK lays it out)
     int visible;
     int enabled;
     int fixed_font;        // uses the toolkit's fixed-width font
@@ -148,6 +148,7 @@ struct GuiTestPopup {
     uint32_t text_length; // bytes shown in all
     int read_only;
     int fixed_font;
+    int32_t client_width, client_height;
 };
 // Describes the newest open text pop-up. 1, or 0 when none is open.
 int gui_test_popup(GuiTestPopup* popup);

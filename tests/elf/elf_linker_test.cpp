@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -186,43 +185,6 @@ TEST_F(LinkedElf, MatchesLandOnTheSymbolsThatNmNames) {
         EXPECT_EQ(match_addresses(image, c.pattern, c.executable, c.swap, c.step), expected)
             << c.pattern << (c.executable ? " exec" : " data") << " step " << c.step;
     }
-}
-
-TEST_F(LinkedElf, AFileCutShortKeepsWhatItStillHolds) {
-    const LoadSegment& hot = loads[3];
-    std::string bytes = file_read(fixtures + "/segments.elf");
-    uint32_t marker_offset = symbol("hot_marker") - (hot.vaddr - hot.offset);
-    ASSERT_LT(marker_offset + 4, bytes.size());
-
-    // The image record is a single one: the linked file's image goes before another is read.
-    free_elf_image(image);
-    image = nullptr;
-
-    // Cut in the middle of the last segment's first marker: the segment is clipped to the
-    // file, the other segments stay as they were, and the cut marker is no longer found.
-    std::string cut_path = fixtures + "/segments-cut.elf";
-    {
-        std::ofstream out(cut_path, std::ios::binary);
-        out.write(bytes.data(), std::streamsize(marker_offset + 2));
-    }
-    ElfImage* cut = read_elf(cut_path.c_str());
-    ASSERT_NE(cut, nullptr);
-    EXPECT_EQ(cut->size, marker_offset + 2);
-    ASSERT_EQ(cut->ranges[0].count, 2u);
-    EXPECT_EQ(cut->ranges[0].file_size[0], loads[0].filesz);
-    EXPECT_EQ(cut->ranges[0].file_size[1], marker_offset + 2 - hot.offset);
-    EXPECT_EQ(match_addresses(cut, "3C0E5678", true, false, 4), std::vector<uint32_t>{});
-    EXPECT_EQ(match_addresses(cut, "3C0F1234", true, false, 4),
-              std::vector<uint32_t>{symbol("boot_marker")});
-    free_elf_image(cut);
-
-    // Cut inside the program header table: not a usable file.
-    {
-        std::ofstream out(cut_path, std::ios::binary);
-        out.write(bytes.data(), 52 + 32 * 2 + 5);
-    }
-    EXPECT_EQ(read_elf(cut_path.c_str()), nullptr);
-    std::remove(cut_path.c_str());
 }
 
 } // namespace
