@@ -30,7 +30,7 @@ const char FILTER_TEXT[] = "Text File (*.txt)\0*.txt;\0All Files\0*.*\0";
 // "*.elf" and the hundred two-digit extensions *.00 to *.99 (disc images of console games are
 // often split that way).
 struct BrowseFilter {
-    char text[512];
+    char text[1024]; // the description and 101 patterns take 530 bytes
 };
 
 BrowseFilter browse_filter_build() {
