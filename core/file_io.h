@@ -1,6 +1,22 @@
 // Whole-file text input and output for pattern files and result files.
 #pragma once
 
+#include <cstdint>
+
+// How a whole-file read ended.
+enum FileReadStatus : uint32_t {
+    FILE_READ_OK = 0,
+    FILE_READ_OPEN_FAILED = 1, // the file cannot be opened
+    FILE_READ_TOO_LARGE = 2,   // its size cannot be told, or is 2 GiB or more
+    FILE_READ_NO_MEMORY = 3,   // the buffer cannot be allocated
+    FILE_READ_FAILED = 4,      // the read did not deliver the whole file
+};
+
+// Reads the whole file at `path` in binary mode into a new buffer of size + `extra` bytes, the
+// `extra` bytes after the content set to zero. Shows no message. On FILE_READ_OK *data (release
+// with free) and *size are set; otherwise *data is null.
+FileReadStatus file_read_all(const char* path, uint32_t extra, char** data, uint32_t* size);
+
 // Reads the whole file at `path` in binary mode. Returns a new buffer of size + 1 bytes (the
 // file and a zero byte; an empty file gives ""), or null after reporting "Error opening file",
 // "Error allocating memory for file" or "Error reading file". The caller releases it (free).

@@ -33,9 +33,8 @@ MatchList* find_matches(const ElfImage* image, bool executable, bool swap, uint3
 
 // The literal engine: the comparison rule applied to every candidate. Same contract and same
 // result as find_matches; kept as the reference that the fast path is tested against.
-MatchList* find_matches_reference(const ElfImage* image, bool executable, bool swap,
-                                  uint32_t step, uint32_t count, PatternRecord** values,
-                                  PatternRecord** masks);
+MatchList* find_matches_reference(const ElfImage* image, bool executable, bool swap, uint32_t step,
+                                  uint32_t count, PatternRecord** values, PatternRecord** masks);
 
 // Compares one window (laid out like `words`) with a pattern. 0 when every byte matches under
 // its mask, non-zero at the first byte that differs.

@@ -52,8 +52,7 @@ int trace_end_call(ErrorCode code, uint32_t line, const char* unit, const char* 
 int trace_end_condition(uintptr_t value, uint32_t line, const char* unit, const char* message);
 
 // One trace check around a toolkit call or a condition; the begin step runs before `expr`.
-#define TRACE_CALL(function, line, unit, message, expr)                                           \
+#define TRACE_CALL(function, line, unit, message, expr)                                            \
     (trace_begin(function), trace_end_call((expr), (line), (unit), (message)))
-#define TRACE_CONDITION(function, line, unit, message, expr)                                      \
-    (trace_begin(function),                                                                       \
-     trace_end_condition((uintptr_t)(expr) != 0, (line), (unit), (message)))
+#define TRACE_CONDITION(function, line, unit, message, expr)                                       \
+    (trace_begin(function), trace_end_condition((uintptr_t)(expr) != 0, (line), (unit), (message)))

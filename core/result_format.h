@@ -21,6 +21,7 @@ struct ResultBuffer {
     char* text;
     uint32_t length;
     uint32_t capacity;
+    uint32_t moved; // set once a growth had to move the block: from then on it grows by half
 };
 
 // Allocates the buffer with capacity 4096 and an empty text. Returns 1, or 0 when out of memory.

@@ -17,12 +17,12 @@ enum : uint32_t {
 extern const char gui_error_texts[5][32];
 
 struct TraceContext {
-    uint32_t result;                 // value of the last trace check's expression
-    const char* function;            // application function of the last check
-    const char* system_call;         // last failed system call, kept until the next failure
-    const char* gui_function;        // toolkit operation entered last (cleared by each check)
-    const char (*gui_texts)[32];     // its unit's text table (cleared by each check)
-    uint32_t line;                   // number of the last check
+    uint32_t result;             // value of the last trace check's expression
+    const char* function;        // application function of the last check
+    const char* system_call;     // last failed system call, kept until the next failure
+    const char* gui_function;    // toolkit operation entered last (cleared by each check)
+    const char (*gui_texts)[32]; // its unit's text table (cleared by each check)
+    uint32_t line;               // number of the last check
 };
 
 // The calling thread's record; zeroed when the thread starts.

@@ -1,0 +1,101 @@
+// Whole-file input and output.
+#include "file_io.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/system.h"
+#include "report.h"
+
+FileReadStatus file_read_all(const char* path, uint32_t extra, char** data, uint32_t* size) {
+    *data = nullptr;
+    *size = 0;
+    FILE* file = path ? fopen(path, "rb") : nullptr;
+    if (!file) {
+        return FILE_READ_OPEN_FAILED;
+    }
+    long end = -1;
+    if (fseek(file, 0, SEEK_END) == 0) {
+        end = ftell(file);
+    }
+    // Sizes are signed 32-bit numbers: 2 GiB and more is outside what the tool reads.
+    if (end < 0 || static_cast<unsigned long>(end) >= 0x80000000ul || fseek(file, 0, SEEK_SET)) {
+        fclose(file);
+        return FILE_READ_TOO_LARGE;
+    }
+    uint32_t length = static_cast<uint32_t>(end);
+    size_t bytes = size_t{length} + extra;
+    char* buffer = static_cast<char*>(malloc(bytes ? bytes : 1));
+    if (!buffer) {
+        fclose(file);
+        return FILE_READ_NO_MEMORY;
+    }
+    memset(buffer + length, 0, extra);
+    bool ok = fread(buffer, 1, length, file) == length;
+    // One more read tells a complete file from one that could not be read at all (a folder
+    // opens like a file on some systems, and reports its size as 0).
+    if (ok) {
+        (void)fgetc(file);
+        ok = !ferror(file);
+    }
+    fclose(file);
+    if (!ok) {
+        free(buffer);
+        return FILE_READ_FAILED;
+    }
+    *data = buffer;
+    *size = length;
+    return FILE_READ_OK;
+}
+
+char* load_file_sized(const char* path, unsigned long* size) {
+    char* data = nullptr;
+    uint32_t length = 0;
+    trace_begin("load_file");
+    FileReadStatus status = file_read_all(path, 1, &data, &length);
+    if (!trace_end_condition(status != FILE_READ_OPEN_FAILED, 736, "core", "Error opening file")) {
+        return nullptr;
+    }
+    trace_begin("load_file");
+    if (!trace_end_condition(status != FILE_READ_NO_MEMORY, 744, "core",
+                             "Error allocating memory for file")) {
+        return nullptr;
+    }
+    trace_begin("load_file");
+    if (!trace_end_condition(status == FILE_READ_OK, 751, "core", "Error reading file")) {
+        return nullptr;
+    }
+    if (size) {
+        *size = length;
+    }
+    return data;
+}
+
+char* load_file(const char* path) {
+    return load_file_sized(path, nullptr);
+}
+
+int save_file(const char* path, const char* text) {
+    if (!text) {
+        text = "";
+    }
+    char* temp_path = nullptr;
+    trace_begin("save_file");
+    FILE* file = path ? system_temp_file_create(path, &temp_path) : nullptr;
+    if (!trace_end_condition(file != nullptr, 765, "core", "Error opening file")) {
+        return 0;
+    }
+    size_t length = strlen(text);
+    bool ok = length == 0 || fwrite(text, 1, length, file) == length;
+    ok = fflush(file) == 0 && ok;
+    ok = ok && system_file_commit(file);
+    ok = fclose(file) == 0 && ok;
+    ok = ok && system_file_replace(temp_path, path);
+    if (!ok) {
+        remove(temp_path);
+    }
+    free(temp_path);
+    trace_begin("save_file");
+    return trace_end_condition(ok, 768, "core", "Error writing file");
+}

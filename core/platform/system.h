@@ -1,0 +1,17 @@
+// The few operating-system services the core needs beyond the C library. Each platform file
+// (system_posix.cpp, system_win32.cpp) implements all of them; CMake picks the one to build.
+#pragma once
+
+#include <cstdio>
+
+// Creates a new, empty file for binary writing in the folder of `target`, under a name that
+// no other file has. Returns the open stream and stores its name (malloc'd) in *temp_path, or
+// returns null. When `target` exists, the new file takes over its permission bits.
+FILE* system_temp_file_create(const char* target, char** temp_path);
+
+// Pushes what the stream has written to the disk. Returns 1, or 0 when that fails.
+int system_file_commit(FILE* file);
+
+// Replaces `target` by the file `source` in one step: readers see the old or the new file,
+// never a mixture. Returns 1, or 0 when that fails (both files then stay as they were).
+int system_file_replace(const char* source, const char* target);

@@ -1,0 +1,133 @@
+// POSIX services of the core: errno, strerror_r and rename.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/platform/system.h"
+#include "core/report.h"
+#include "core/trace.h"
+
+uint32_t system_last_error() {
+    return static_cast<uint32_t>(errno);
+}
+
+void system_set_last_error(uint32_t error) {
+    errno = static_cast<int>(error);
+}
+
+// strerror_r comes in two shapes (XSI returns int, GNU returns the text); accept either.
+[[maybe_unused]] static const char* pick_error_text(int result, const char* buffer) {
+    return result == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] static const char* pick_error_text(const char* result, const char*) {
+    return result;
+}
+
+static const char* copy_or_fixed(const char* text, bool* allocated) {
+    size_t length = strlen(text) + 1;
+    char* copy = static_cast<char*>(malloc(length));
+    if (!copy) {
+        *allocated = false;
+        return text;
+    }
+    memcpy(copy, text, length);
+    *allocated = true;
+    return copy;
+}
+
+const char* system_error_text(bool* allocated) {
+    int error = errno;
+    if (error == 0) {
+        return copy_or_fixed("No Error", allocated);
+    }
+    char buffer[256];
+    buffer[0] = '\0';
+    const char* text = pick_error_text(strerror_r(error, buffer, sizeof buffer), buffer);
+    if (!text || !*text) {
+        return copy_or_fixed("Unknown Error", allocated);
+    }
+    return copy_or_fixed(text, allocated);
+}
+
+void system_error_text_free(const char* text) {
+    free(const_cast<char*>(text));
+}
+
+FILE* system_temp_file_create(const char* target, char** temp_path) {
+    *temp_path = nullptr;
+    if (!target || !*target) {
+        return nullptr;
+    }
+    // A link is replaced where it points, so the link itself survives the save.
+    const char* place = target;
+    char* resolved = nullptr;
+    struct stat link_info;
+    if (lstat(target, &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+        resolved = realpath(target, nullptr);
+        if (resolved) {
+            place = resolved;
+        }
+    }
+    mode_t mode = 0666;
+    struct stat info;
+    bool keep_mode = stat(place, &info) == 0 && S_ISREG(info.st_mode);
+    if (keep_mode) {
+        mode = info.st_mode & 07777;
+    }
+    const char* slash = strrchr(place, '/');
+    size_t folder_length = slash ? static_cast<size_t>(slash - place) + 1 : 0;
+    size_t size = folder_length + 64;
+    char* path = static_cast<char*>(malloc(size));
+    if (!path) {
+        free(resolved);
+        return nullptr;
+    }
+    static unsigned counter;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        unsigned serial = __atomic_fetch_add(&counter, 1, __ATOMIC_RELAXED);
+        memcpy(path, place, folder_length);
+        snprintf(path + folder_length, size - folder_length, ".quarnel-%ld-%u.tmp",
+                 static_cast<long>(getpid()), serial);
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    free(resolved);
+    if (fd < 0) {
+        free(path);
+        return nullptr;
+    }
+    if (keep_mode) {
+        // The umask narrowed the mode given to open; the replaced file's bits win.
+        (void)fchmod(fd, mode);
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        unlink(path);
+        free(path);
+        return nullptr;
+    }
+    *temp_path = path;
+    return file;
+}
+
+int system_file_commit(FILE* file) {
+    return fsync(fileno(file)) == 0 ? 1 : 0;
+}
+
+int system_file_replace(const char* source, const char* target) {
+    char* resolved = nullptr;
+    struct stat link_info;
+    if (lstat(target, &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+        resolved = realpath(target, nullptr);
+    }
+    int ok = rename(source, resolved ? resolved : target) == 0 ? 1 : 0;
+    free(resolved);
+    return ok;
+}

@@ -1,0 +1,106 @@
+// Windows services of the core: GetLastError, FormatMessageA and MoveFileExA.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include "core/platform/system.h"
+#include "core/report.h"
+#include "core/trace.h"
+
+uint32_t system_last_error() {
+    return static_cast<uint32_t>(GetLastError());
+}
+
+void system_set_last_error(uint32_t error) {
+    SetLastError(static_cast<DWORD>(error));
+}
+
+// A copy in LocalAlloc memory, so that every allocated text is released the same way.
+static const char* local_copy_or_fixed(const char* text, bool* allocated) {
+    size_t length = strlen(text) + 1;
+    char* copy = static_cast<char*>(LocalAlloc(LMEM_FIXED, length));
+    if (!copy) {
+        *allocated = false;
+        return text;
+    }
+    memcpy(copy, text, length);
+    *allocated = true;
+    return copy;
+}
+
+const char* system_error_text(bool* allocated) {
+    DWORD error = GetLastError();
+    if (error == 0) {
+        return local_copy_or_fixed("No Error", allocated);
+    }
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length == 0 || !text) {
+        return local_copy_or_fixed("Unknown Error", allocated);
+    }
+    *allocated = true;
+    return text;
+}
+
+void system_error_text_free(const char* text) {
+    LocalFree(reinterpret_cast<HLOCAL>(const_cast<char*>(text)));
+}
+
+FILE* system_temp_file_create(const char* target, char** temp_path) {
+    *temp_path = nullptr;
+    if (!target || !*target) {
+        return nullptr;
+    }
+    size_t folder_length = 0;
+    for (size_t i = 0; target[i]; ++i) {
+        if (target[i] == '/' || target[i] == '\\' || target[i] == ':') {
+            folder_length = i + 1;
+        }
+    }
+    size_t size = folder_length + 64;
+    char* path = static_cast<char*>(malloc(size));
+    if (!path) {
+        return nullptr;
+    }
+    static volatile LONG counter;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        unsigned serial = static_cast<unsigned>(InterlockedIncrement(&counter));
+        memcpy(path, target, folder_length);
+        snprintf(path + folder_length, size - folder_length, ".quarnel-%lu-%u.tmp",
+                 static_cast<unsigned long>(GetCurrentProcessId()), serial);
+        fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        free(path);
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+        DeleteFileA(path);
+        free(path);
+        return nullptr;
+    }
+    *temp_path = path;
+    return file;
+}
+
+int system_file_commit(FILE* file) {
+    return _commit(_fileno(file)) == 0 ? 1 : 0;
+}
+
+int system_file_replace(const char* source, const char* target) {
+    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+}
