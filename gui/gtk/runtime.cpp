@@ -9,6 +9,10 @@
 
 #include "gui/gtk/gtk_internal.h"
 
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
 GtkWidget* gtk_main_window;
 GtkWidget* gtk_main_fixed;
 int gtk_title_latin1;
@@ -28,6 +32,25 @@ struct AppStart {
     int (*entry)(uint32_t, char**);
     GtkEntryHook after_entry;
 };
+
+static bool window_manager_present() {
+#ifdef GDK_WINDOWING_X11
+    GdkScreen* screen = gdk_screen_get_default();
+    if (GDK_IS_X11_SCREEN(screen)) {
+        const char* name = gdk_x11_screen_get_window_manager_name(screen);
+        return name && std::strcmp(name, "unknown") != 0;
+    }
+#endif
+    return true;
+}
+
+int32_t frame_width() {
+    return window_manager_present() ? 6 : 0;
+}
+
+int32_t frame_height() {
+    return window_manager_present() ? 29 : 0;
+}
 
 int gtk_on_gui_thread() {
     return std::this_thread::get_id() == gui_thread_id;
@@ -101,8 +124,8 @@ static void window_build() {
     gtk_widget_add_events(window, GDK_KEY_PRESS_MASK);
 
     GtkWidget* fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(fixed, MAX(d->width - FRAME_WIDTH, 1),
-                                MAX(d->height - FRAME_HEIGHT, 1));
+    gtk_widget_set_size_request(fixed, MAX(d->width - frame_width(), 1),
+                                MAX(d->height - frame_height(), 1));
     gtk_container_add(GTK_CONTAINER(window), fixed);
     gtk_style_context_add_class(gtk_widget_get_style_context(window), "quarnel-main");
 

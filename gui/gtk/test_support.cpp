@@ -495,11 +495,17 @@ int gui_test_control(uint32_t id, GuiTestControl* out) {
                                 nullptr);
         out->x = x;
         out->y = y;
+        gint width = 0, height = 0;
+        gtk_widget_get_size_request(control->outer, &width, &height);
         // What GtkFixed gives the control: its size request, or its minimum where that is
         // larger; known at once, without waiting for the next layout.
         GtkRequisition minimum;
         gtk_widget_get_preferred_size(control->outer, &minimum, nullptr);
-        gint width = minimum.width, height = minimum.height;
+        out->shown_width = minimum.width;
+        out->shown_height = minimum.height;
+        if (height < 0) {
+            height = minimum.height; // combo boxes take their natural height
+        }
         out->width = width;
         out->height = height;
         out->visible = gtk_widget_get_visible(control->outer);
