@@ -119,8 +119,9 @@ struct GuiTestWindow {
     int resizable;
     int sensitive; // takes input (0 while the text pop-up is open)
     int accepts_drops;
-    char title[512]; // as the application set it (8-bit)
-    int shown;       // mapped on the screen, so that real input reaches it
+    char title[512];    // as the application set it (8-bit)
+    int shown;          // mapped on the screen, so that real input reaches it
+    char icon_name[64]; // the icon-theme name of the window icon
 };
 int gui_test_window(GuiTestWindow* window);
 

@@ -113,6 +113,33 @@ static void on_destroy(GtkWidget*, gpointer) {
     }
 }
 
+// The icon: resource numbers name the program's own icon, "quarnel" in the icon theme, looked for
+// also next to the program (<folder>/icons/hicolor/...), as the build lays it out. 0, or an icon
+// that cannot be found, gives the system's default application icon.
+static void window_icon_set(GtkWidget* window, uint32_t icon) {
+    const char* name = "application-x-executable";
+    if (icon != 0) {
+        static bool searched;
+        GtkIconTheme* theme = gtk_icon_theme_get_default();
+        if (!searched) {
+            searched = true;
+            char* program = g_file_read_link("/proc/self/exe", nullptr);
+            if (program) {
+                char* folder = g_path_get_dirname(program);
+                char* icons = g_build_filename(folder, "icons", nullptr);
+                gtk_icon_theme_append_search_path(theme, icons);
+                g_free(icons);
+                g_free(folder);
+                g_free(program);
+            }
+        }
+        if (gtk_icon_theme_has_icon(theme, "quarnel")) {
+            name = "quarnel";
+        }
+    }
+    gtk_window_set_icon_name(GTK_WINDOW(window), name);
+}
+
 static void window_build() {
     const WindowDescription* d = &gui_description;
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -120,7 +147,7 @@ static void window_build() {
     gtk_window_set_title(GTK_WINDOW(window), title);
     g_free(title);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-    gtk_window_set_icon_name(GTK_WINDOW(window), "application-x-executable");
+    window_icon_set(window, d->icon);
     gtk_widget_add_events(window, GDK_KEY_PRESS_MASK);
 
     GtkWidget* fixed = gtk_fixed_new();

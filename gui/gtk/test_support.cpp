@@ -455,6 +455,8 @@ int gui_test_window(GuiTestWindow* out) {
         out->accepts_drops = gtk_drops_accepted;
         GdkWindow* native = gtk_widget_get_window(window);
         out->shown = native && gdk_window_is_viewable(native);
+        copy_text(out->icon_name, sizeof out->icon_name,
+                  gtk_window_get_icon_name(GTK_WINDOW(window)));
         char* title = text_from_display(gtk_window_get_title(GTK_WINDOW(window)), gtk_title_latin1);
         copy_text(out->title, sizeof out->title, title);
         g_free(title);

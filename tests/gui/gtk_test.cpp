@@ -338,6 +338,7 @@ TEST(Window, SizeStyleAndPlacement) {
         EXPECT_TRUE(window.sensitive);
         EXPECT_TRUE(window.accepts_drops);
         EXPECT_STREQ(window.title, "Quarnel test");
+        EXPECT_STREQ(window.icon_name, "application-x-executable"); // icon 0
         EXPECT_EQ(window.x, 20);
         EXPECT_EQ(window.y, 30);
         ASSERT_EQ(gui_window_move(50, 60), GUI_ERROR_NONE);
