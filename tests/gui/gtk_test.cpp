@@ -780,3 +780,27 @@ TEST(RealInput, PointerClicksAndTheEnterKey) {
         EXPECT_TRUE(gui_test_wait(typed, nullptr, WAIT_MS)) << text_of(ID_MULTI);
     });
 }
+
+TEST(Taskbar, WithASessionBusTheLauncherSignalGoesOut) {
+    if (sessions_run() > 0) {
+        GTEST_SKIP() << "the bus is looked for once per process; tested in a process of its own";
+    }
+    FILE* daemon =
+        popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
+    ASSERT_NE(daemon, nullptr);
+    char address[512] = "", pid[32] = "";
+    bool started =
+        std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon);
+    pclose(daemon);
+    if (!started) {
+        GTEST_SKIP() << "no dbus-daemon here";
+    }
+    address[std::strcspn(address, "\n")] = '\0';
+    setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+    session_run(every_kind(), [] {
+        EXPECT_EQ(gui_taskbar_progressbar_state(1), GUI_ERROR_NONE);
+        EXPECT_EQ(gui_taskbar_progressbar_set(40), GUI_ERROR_NONE);
+        EXPECT_EQ(gui_taskbar_progressbar_state(0), GUI_ERROR_NONE);
+    });
+    std::system(("kill " + std::string(pid)).c_str());
+}
