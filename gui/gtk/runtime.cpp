@@ -44,12 +44,43 @@ static bool window_manager_present() {
     return true;
 }
 
+// The frame measured on the main window once the window manager has put one around it.
+static int32_t measured_frame_width = -1;
+static int32_t measured_frame_height = -1;
+
 int32_t frame_width() {
+    if (measured_frame_width >= 0) {
+        return measured_frame_width;
+    }
     return window_manager_present() ? 6 : 0;
 }
 
 int32_t frame_height() {
+    if (measured_frame_height >= 0) {
+        return measured_frame_height;
+    }
     return window_manager_present() ? 29 : 0;
+}
+
+// Once the window manager's frame is known, the client area is sized so that the outer size is
+// the described one.
+static gboolean on_configure(GtkWidget* window, GdkEvent*, gpointer) {
+    GdkWindow* native = gtk_widget_get_window(window);
+    if (!native || measured_frame_width >= 0) {
+        return FALSE;
+    }
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(native, &frame);
+    int32_t width = frame.width - gdk_window_get_width(native);
+    int32_t height = frame.height - gdk_window_get_height(native);
+    if (width <= 0 && height <= 0) {
+        return FALSE; // no frame (yet)
+    }
+    measured_frame_width = width;
+    measured_frame_height = height;
+    gtk_widget_set_size_request(gtk_main_fixed, MAX(gui_description.width - width, 1),
+                                MAX(gui_description.height - height, 1));
+    return FALSE;
 }
 
 int gtk_on_gui_thread() {
@@ -140,6 +171,16 @@ static void window_icon_set(GtkWidget* window, uint32_t icon) {
     gtk_window_set_icon_name(GTK_WINDOW(window), name);
 }
 
+// No maximise box and no sizing: the frame offers moving, minimising and closing only.
+static void on_realize(GtkWidget* window, gpointer) {
+    GdkWindow* native = gtk_widget_get_window(window);
+    gdk_window_set_functions(
+        native, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE));
+    gdk_window_set_decorations(native,
+                               static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE |
+                                                            GDK_DECOR_MENU | GDK_DECOR_MINIMIZE));
+}
+
 static void window_build() {
     const WindowDescription* d = &gui_description;
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -160,6 +201,8 @@ static void window_build() {
         gtk_window_move(GTK_WINDOW(window), d->x, d->y);
     }
     g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), nullptr);
+    g_signal_connect(window, "configure-event", G_CALLBACK(on_configure), nullptr);
+    g_signal_connect(window, "realize", G_CALLBACK(on_realize), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(on_destroy), nullptr);
     gtk_main_window = window;
     gtk_main_fixed = fixed;
@@ -191,6 +234,7 @@ int gtk_run(int argc, char** argv, int (*entry)(uint32_t, char**), GtkEntryHook 
     gui_thread_id = std::this_thread::get_id();
     gtk_shutdown_steps[0] = '\0';
     description_given = false;
+    measured_frame_width = measured_frame_height = -1;
     gui_gate_reset();
     main_loop = g_main_loop_new(nullptr, FALSE);
     gtk_queue_attach();
