@@ -125,7 +125,7 @@ int gui_test_window(GuiTestWindow* window);
 
 struct GuiTestControl {
     ControlKind kind;
-    int32_t x, y, width, height; // in the client area, as placed
+    int32_t x, y, width, height; // in the client area, as placed (size as GTK lays it out)
     int visible;
     int enabled;
     int fixed_font;        // uses the toolkit's fixed-width font

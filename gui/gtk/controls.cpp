@@ -243,6 +243,8 @@ static void control_build(GtkControl* control, const char* text) {
         } else {
             gtk_widget_set_direction(widget, GTK_TEXT_DIR_LTR);
         }
+        // A radio button alone in its group starts checked in GTK; a control starts unchecked.
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), FALSE);
         button_label_align(widget, 0.0f);
         if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(widget))) {
             gtk_widget_set_direction(child, GTK_TEXT_DIR_LTR);

@@ -59,6 +59,11 @@ static void on_drag_data(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionDa
     g_free(text);
 }
 
+void drop_window_init(GtkWidget* window) {
+    gtk_drops_accepted = 0;
+    g_signal_connect(window, "drag-data-received", G_CALLBACK(on_drag_data), nullptr);
+}
+
 void drop_accept(int accept) {
     if (!gtk_main_window || (accept != 0) == (gtk_drops_accepted != 0)) {
         return;
@@ -67,11 +72,6 @@ void drop_accept(int accept) {
     if (accept) {
         static const GtkTargetEntry targets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0}};
         gtk_drag_dest_set(gtk_main_window, GTK_DEST_DEFAULT_ALL, targets, 1, GDK_ACTION_COPY);
-        static gulong handler;
-        if (!handler || !g_signal_handler_is_connected(gtk_main_window, handler)) {
-            handler = g_signal_connect(gtk_main_window, "drag-data-received",
-                                       G_CALLBACK(on_drag_data), nullptr);
-        }
     } else {
         gtk_drag_dest_unset(gtk_main_window);
     }

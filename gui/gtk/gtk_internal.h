@@ -143,6 +143,8 @@ extern GtkWidget* gtk_popup_newest;
 // entry is not a local file. Returns 1 when delivered.
 int drop_receive_uri_list(const char* uri_list);
 void drop_accept(int accept);
+// Readies a new main window for drops (none accepted yet).
+void drop_window_init(GtkWidget* window);
 extern int gtk_drops_accepted;
 
 // ---- Test support hooks ----------------------------------------------------------------------

@@ -113,27 +113,31 @@ void gtk_queue_open() {
 }
 
 void gtk_queue_close() {
-    Request* pending;
+    Request* posted = nullptr;
     {
         std::lock_guard<std::mutex> lock(queue_mutex);
         queue_is_open = false;
-        pending = queue_head;
+        Request* request = queue_head;
         queue_head = queue_tail = nullptr;
-        for (Request* request = pending; request; request = request->next) {
-            if (!request->post) {
+        while (request) {
+            // Read the link first: a waiting caller's record lives on its stack and may be gone
+            // as soon as it is marked done and the lock is released.
+            Request* next = request->next;
+            if (request->post) {
+                request->next = posted;
+                posted = request;
+            } else {
                 request->result = GUI_ERROR_INITIALIZATION;
                 request->done = true;
             }
+            request = next;
         }
     }
     queue_served.notify_all();
-    // Posted requests belong to the queue; waited-for ones to their callers, who wake up now.
-    while (pending) {
-        Request* next = pending->next;
-        if (pending->post) {
-            delete pending;
-        }
-        pending = next;
+    while (posted) {
+        Request* next = posted->next;
+        delete posted;
+        posted = next;
     }
     if (queue_source) {
         g_source_destroy(queue_source);

@@ -113,6 +113,7 @@ static void window_build() {
     g_signal_connect(window, "destroy", G_CALLBACK(on_destroy), nullptr);
     gtk_main_window = window;
     gtk_main_fixed = fixed;
+    drop_window_init(window);
     if (d->on_drop) {
         drop_accept(1);
     }

@@ -138,11 +138,25 @@ int gui_test_wait(int (*condition)(void* context), void* context, uint32_t timeo
 
 // ---- Sessions ----------------------------------------------------------------------------------
 
+// Ends what a body left open (it may have stopped at a failed assertion): message boxes and
+// dialogs first, then pop-ups, then the window, which goes even if a close handler refuses.
+static void session_finish() {
+    while (act([]() -> int { return gtk_modal_top != nullptr; },
+               []() { modal_finish(gtk_modal_top, GTK_RESPONSE_CANCEL); })) {
+    }
+    while (gui_test_popup_close()) {
+    }
+    if (gui_test_close()) {
+        act([]() -> int { return gtk_main_window != nullptr; },
+            []() { gtk_widget_destroy(gtk_main_window); });
+    }
+}
+
 static void body_run() {
     if (session_body) {
         session_body(session_context);
     }
-    gui_test_close();
+    session_finish();
 }
 
 static void after_entry(int result) {
@@ -170,6 +184,8 @@ int gui_test_run(GuiTestEntry entry, uint32_t argc, char** argv, GuiTestBody bod
     session_context = context;
     gtk_test_notify = test_notify;
     gtk_test_message_shown = log_message;
+    // Tests keep their hands off the desktop's settings.
+    g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
     if (argc == 0 || !argv) {
         argc = 1;
         argv = default_argv;
@@ -377,10 +393,12 @@ int gui_test_file_answer(const char* path) {
                 gtk_dialog_response(GTK_DIALOG(modal->dialog), GTK_RESPONSE_CANCEL);
                 return;
             }
+            // Straight to the toolkit's own checks: GTK's would refuse a name that its view has
+            // not selected yet.
             g_free(modal->answer_path);
             modal->answer_path = g_strdup(chosen.c_str());
             modal->answered = 1;
-            gtk_dialog_response(GTK_DIALOG(modal->dialog), GTK_RESPONSE_ACCEPT);
+            modal_finish(modal, GTK_RESPONSE_ACCEPT);
         });
 }
 
@@ -475,12 +493,11 @@ int gui_test_control(uint32_t id, GuiTestControl* out) {
                                 nullptr);
         out->x = x;
         out->y = y;
-        gint width = 0, height = 0;
-        gtk_widget_get_size_request(control->outer, &width, &height);
-        if (gtk_widget_get_allocated_width(control->outer) > 1) {
-            width = gtk_widget_get_allocated_width(control->outer);
-            height = gtk_widget_get_allocated_height(control->outer);
-        }
+        // What GtkFixed gives the control: its size request, or its minimum where that is
+        // larger; known at once, without waiting for the next layout.
+        GtkRequisition minimum;
+        gtk_widget_get_preferred_size(control->outer, &minimum, nullptr);
+        gint width = minimum.width, height = minimum.height;
         out->width = width;
         out->height = height;
         out->visible = gtk_widget_get_visible(control->outer);

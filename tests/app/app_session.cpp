@@ -1,0 +1,162 @@
+#include "app_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "app/controls.h"
+#include "app/search.h"
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    for (;;) {
+        fs::path candidate =
+            fs::temp_directory_path() / ("quarnel-app-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            path = candidate.string();
+            return;
+        }
+    }
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+std::string TempFolder::file(const char* name) const {
+    return (fs::path(path) / name).string();
+}
+
+namespace {
+
+void put32(std::string& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+    }
+}
+
+void put16(std::string& bytes, size_t at, uint16_t value) {
+    bytes[at] = static_cast<char>(value);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+void program_header(std::string& bytes, size_t at, uint32_t offset, uint32_t address, uint32_t size,
+                    uint32_t flags) {
+    put32(bytes, at, 1); // PT_LOAD
+    put32(bytes, at + 4, offset);
+    put32(bytes, at + 8, address);
+    put32(bytes, at + 12, address);
+    put32(bytes, at + 16, size);
+    put32(bytes, at + 20, size);
+    put32(bytes, at + 24, flags);
+    put32(bytes, at + 28, 4);
+}
+
+} // namespace
+
+void elf_write(const std::string& path, const std::vector<uint32_t>& code,
+               const std::vector<uint32_t>& data) {
+    const uint32_t code_offset = 0x100;
+    const uint32_t code_size = static_cast<uint32_t>(code.size() * 4);
+    const uint32_t data_offset = code_offset + code_size;
+    const uint32_t data_size = static_cast<uint32_t>(data.size() * 4);
+    std::string bytes(data_offset + data_size, '\0');
+    std::memcpy(bytes.data(),
+                "\x7F"
+                "ELF\x01\x01\x01",
+                7);
+    put16(bytes, 16, 2); // executable
+    put16(bytes, 18, 8); // MIPS
+    put32(bytes, 20, 1);
+    put32(bytes, 24, 0x00100100);
+    put32(bytes, 28, 52); // program header table
+    put16(bytes, 40, 52);
+    put16(bytes, 42, 32);
+    put16(bytes, 44, 2);
+    program_header(bytes, 52, code_offset, 0x00100100, code_size, 5); // read, execute
+    program_header(bytes, 84, data_offset, 0x00200000 + data_offset, data_size, 6);
+    for (size_t i = 0; i < code.size(); ++i) {
+        put32(bytes, code_offset + 4 * i, code[i]);
+    }
+    for (size_t i = 0; i < data.size(); ++i) {
+        put32(bytes, data_offset + 4 * i, data[i]);
+    }
+    file_write(path, bytes);
+}
+
+void file_write(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string file_read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string control_text(uint32_t id) {
+    uint32_t length = 0;
+    EXPECT_EQ(0u, gui_control_get_text_length(id, &length));
+    std::string text(length + 1, '\0');
+    EXPECT_EQ(0u, gui_control_get_text(id, text.data(), length + 1));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+bool control_enabled(uint32_t id) {
+    uint32_t enabled = 0;
+    EXPECT_EQ(0u, gui_control_enabled(id, &enabled));
+    return enabled != 0;
+}
+
+bool radio_checked(uint32_t id) {
+    CheckState state = GUI_UNCHECKED;
+    EXPECT_EQ(0u, gui_radio_button_get(id, &state));
+    return state == GUI_CHECKED;
+}
+
+bool search_wait_done() {
+    return gui_test_wait(
+               [](void*) -> int {
+                   uint32_t enabled = 0;
+                   return !search_is_running() && gui_control_enabled(ID_SEARCH, &enabled) == 0 &&
+                          enabled != 0 && gui_control_enabled(ID_RESULT, &enabled) == 0 &&
+                          enabled != 0;
+               },
+               nullptr, 20000) != 0;
+}
+
+bool search_click_and_wait() {
+    return gui_test_click(ID_SEARCH) != 0 && search_wait_done();
+}
+
+void search_expect_refusal(const char* text) {
+    ASSERT_TRUE(gui_test_click(ID_SEARCH));
+    GuiTestModal modal{};
+    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
+    EXPECT_STREQ(text, modal.text);
+    EXPECT_STREQ("Error", modal.caption);
+    EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
+    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    ASSERT_TRUE(search_wait_done());
+}
+
+void browse_load(const std::string& path) {
+    ASSERT_TRUE(gui_test_click(ID_BROWSE));
+    GuiTestModal modal{};
+    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+    ASSERT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+    ASSERT_TRUE(gui_test_file_answer(path.c_str()));
+    ASSERT_TRUE(gui_test_settle(20000));
+}

@@ -1,0 +1,259 @@
+// Opening ELF files (Browse and drop), loading pattern files, saving results and Help.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/controls.h"
+#include "app/help.h"
+#include "app_session.h"
+#include "core/search_rules.h"
+
+namespace {
+
+const char PROMPT[] = "Click 'Browse' or drag and drop to open an ELF file";
+
+void expect_message(const char* text, const char* caption) {
+    GuiTestModal modal{};
+    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
+    EXPECT_STREQ(text, modal.text);
+    EXPECT_STREQ(caption, modal.caption);
+    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    ASSERT_TRUE(gui_test_settle(20000));
+}
+
+GuiTestModal expect_dialog(GuiTestModalKind kind) {
+    GuiTestModal modal{};
+    EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(kind, modal.kind);
+    return modal;
+}
+
+std::string file_uri(const std::string& path) {
+    return "file://" + std::filesystem::absolute(path).generic_string();
+}
+
+uint32_t checksum_of(const std::string& bytes) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        sum ^= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) |
+               static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8 |
+               static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 2])) << 16 |
+               static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 3])) << 24;
+    }
+    return sum;
+}
+
+// Runs `body` with `folder` as the current directory.
+template <typename Body> void in_folder(const std::string& folder, Body body) {
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    body();
+    std::filesystem::current_path(before);
+}
+
+} // namespace
+
+TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
+    TempFolder folder;
+    const std::string elf = folder.file("game.elf");
+    const std::string text = folder.file("notes.txt");
+    const std::string empty = folder.file("empty.elf");
+    elf_write(elf, {0x24090003});
+    file_write(text, "not an executable\n");
+    file_write(empty, "");
+    app_session([&] {
+        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+
+        ASSERT_TRUE(gui_test_click(ID_BROWSE));
+        GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_OPEN);
+        EXPECT_STREQ("", dialog.file_name);
+        EXPECT_EQ(2u, dialog.filter_count);
+        // *.elf and two decimal digits, whatever the case; nothing else.
+        EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
+        EXPECT_EQ(1, gui_test_file_filter_accepts("disc.42"));
+        EXPECT_EQ(1, gui_test_file_filter_accepts("disc.00"));
+        EXPECT_EQ(0, gui_test_file_filter_accepts("disc.100"));
+        EXPECT_EQ(0, gui_test_file_filter_accepts("disc.4"));
+        EXPECT_EQ(0, gui_test_file_filter_accepts("game.elf.txt"));
+        // Cancelling changes nothing.
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+
+        browse_load(elf);
+        EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
+
+        for (const std::string* bad : {&text, &empty}) {
+            ASSERT_TRUE(gui_test_click(ID_BROWSE));
+            expect_dialog(GUI_TEST_MODAL_OPEN);
+            ASSERT_TRUE(gui_test_file_answer(bad->c_str()));
+            expect_message(MSG_INVALID_ELF, "Error");
+            EXPECT_EQ("", control_text(ID_FILE_NAME));
+            // The file loaded before is gone too.
+            search_expect_refusal(MSG_NO_ELF_SELECTED);
+            browse_load(elf);
+        }
+    });
+}
+
+TEST(Files, ADropLoadsTheFirstFileUnlessASearchRuns) {
+    TempFolder folder;
+    const std::string first = folder.file("first.elf");
+    const std::string second = folder.file("second.elf");
+    elf_write(first, {0x24090003});
+    elf_write(second, {0x24090003});
+    app_session([&] {
+        ASSERT_TRUE(gui_test_drop((file_uri(first) + "\r\n" + file_uri(second) + "\r\n").c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ("first.elf", control_text(ID_FILE_NAME));
+
+        // A search waiting on its message box is still running: Browse is disabled, and a drop
+        // must not replace the image under it.
+        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
+        ASSERT_TRUE(gui_test_click(ID_SEARCH));
+        GuiTestModal modal{};
+        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+        EXPECT_STREQ(MSG_NO_SEARCH_PATTERNS, modal.text);
+        EXPECT_FALSE(control_enabled(ID_BROWSE));
+        EXPECT_FALSE(control_enabled(ID_SEARCH));
+        gui_test_drop((file_uri(second) + "\r\n").c_str());
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(search_wait_done());
+        EXPECT_EQ("first.elf", control_text(ID_FILE_NAME));
+
+        ASSERT_TRUE(gui_test_drop((file_uri(second) + "\r\n").c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ("second.elf", control_text(ID_FILE_NAME));
+    });
+}
+
+TEST(Files, PatternFilesFillTheirBoxWhole) {
+    TempFolder folder;
+    const std::string search = folder.file("search.txt");
+    const std::string replace = folder.file("replace.txt");
+    file_write(search, "03 00 09 24 ; lives\r\nFF FF 42 24\r\n");
+    file_write(replace, "63 00 09 24\r\n00 00 42 24\r\n");
+    app_session([&] {
+        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
+        for (auto [button, box, path] :
+             {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
+              std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
+            ASSERT_TRUE(gui_test_click(button));
+            expect_dialog(GUI_TEST_MODAL_OPEN);
+            EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
+            ASSERT_TRUE(gui_test_file_answer(path->c_str()));
+            ASSERT_TRUE(gui_test_settle(20000));
+            EXPECT_EQ(file_read(*path), control_text(box));
+        }
+        // A cancelled load keeps the box's text.
+        ASSERT_TRUE(gui_test_click(ID_LOAD_SEARCH_PATTERNS));
+        expect_dialog(GUI_TEST_MODAL_OPEN);
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(file_read(search), control_text(ID_SEARCH_PATTERNS));
+    });
+}
+
+TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
+    TempFolder folder;
+    const std::string elf = folder.file("game.elf");
+    elf_write(elf, {0x24090003, 0x2442FFFF, 0x0000ABCD});
+    char pnach_name[32];
+    std::snprintf(pnach_name, sizeof pnach_name, "%08X.PNACH", checksum_of(file_read(elf)));
+    app_session([&] {
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        expect_message(MSG_NO_ELF_SELECTED, "Error");
+
+        browse_load(elf);
+        const std::string text = "patch=1,EE,00100100,word,24090063 //24090003\r\nedited\r\n";
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, text.c_str()));
+
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
+        EXPECT_STREQ(pnach_name, dialog.file_name);
+        EXPECT_EQ(14u, std::string(dialog.file_name).size());
+        ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
+
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
+        EXPECT_STREQ("game.elf", dialog.file_name);
+        ASSERT_TRUE(gui_test_file_answer(folder.file("offsets").c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(text, file_read(folder.file("offsets.txt")));
+
+        // Cancelled: nothing written, nothing said.
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        expect_dialog(GUI_TEST_MODAL_SAVE);
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        ASSERT_TRUE(gui_test_settle(20000));
+        GuiTestModal log[4];
+        EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
+    });
+}
+
+TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.file("cwd"));
+    std::filesystem::create_directories(folder.file("bin"));
+    help_set_data_folder(folder.file("share").c_str());
+
+    const auto show_help = [] {
+        ASSERT_TRUE(gui_test_click(ID_HELP));
+        ASSERT_TRUE(gui_test_settle(20000));
+    };
+    const auto expect_popup = [](const char* text) {
+        GuiTestPopup popup{};
+        ASSERT_TRUE(gui_test_popup(&popup));
+        EXPECT_STREQ("Readme", popup.title);
+        EXPECT_STREQ(text, popup.text);
+        EXPECT_TRUE(popup.read_only);
+        ASSERT_TRUE(gui_test_popup_close());
+        ASSERT_TRUE(gui_test_settle(20000));
+    };
+    const std::string program = folder.file("bin") + "/quarnel";
+
+    in_folder(folder.file("cwd"), [&] {
+        // Nowhere: the message, and the window stays usable.
+        app_session(
+            [&] {
+                show_help();
+                expect_message("Unable to open readme.txt", "Error");
+                GuiTestWindow window{};
+                ASSERT_TRUE(gui_test_window(&window));
+                EXPECT_TRUE(window.sensitive);
+            },
+            program.c_str());
+
+        std::filesystem::create_directories(folder.file("share"));
+        file_write(folder.file("share") + "/readme.txt", "installed help\n");
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("installed help\n");
+            },
+            program.c_str());
+
+        file_write(folder.file("bin") + "/readme.txt", "help beside the program\n");
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help beside the program\n");
+            },
+            program.c_str());
+
+        file_write(folder.file("cwd") + "/readme.txt", "help in the current folder\n");
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help in the current folder\n");
+            },
+            program.c_str());
+    });
+    help_set_data_folder(nullptr);
+}

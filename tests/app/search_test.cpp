@@ -1,0 +1,196 @@
+// The search command as the user drives it: its refusals, its results and the state in which
+// it leaves the window.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/controls.h"
+#include "app_session.h"
+#include "core/search_rules.h"
+
+namespace {
+
+// li $t1, 3 / addiu $v0, $v0, -1 / lui $t0, 0x1234 / nop, at 0x00100100; one more li $t1, 3
+// in the data segment, at 0x00200110.
+const std::vector<uint32_t> CODE = {0x24090003, 0x2442FFFF, 0x3C081234, 0x00000000};
+const std::vector<uint32_t> DATA = {0x24090003};
+
+void expect_window_given_back(const char* result) {
+    EXPECT_EQ(result, control_text(ID_RESULT));
+    for (uint32_t id : {ID_BROWSE, ID_SEARCH, ID_SAVE, ID_RESULT}) {
+        EXPECT_TRUE(control_enabled(id)) << "control " << id;
+    }
+}
+
+void set_patterns(const char* search, const char* replace) {
+    ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, search));
+    ASSERT_EQ(0u, gui_control_set_text(ID_REPLACE_PATTERNS, replace));
+}
+
+std::string header(const char* pattern, const char* mask) {
+    return std::string("//Search pattern: ") + pattern + "\r\n//Search mask:    " + mask + "\r\n";
+}
+
+} // namespace
+
+TEST(Search, WithoutAFileOnlySaysSoAndLeavesTheWindowAsItWas) {
+    app_session([] {
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
+        set_patterns("24090003", "24090063");
+        search_expect_refusal("No ELF file selected");
+        expect_window_given_back("earlier text");
+        // Search is usable again: a second click is answered the same way.
+        search_expect_refusal("No ELF file selected");
+    });
+}
+
+TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
+    TempFolder folder;
+    const std::string elf = folder.file("game.elf");
+    elf_write(elf, CODE, DATA);
+    app_session([&] {
+        browse_load(elf);
+        struct Case {
+            const char* search;
+            const char* replace;
+            const char* message;
+        };
+        const Case cases[] = {
+            {"", "", MSG_NO_SEARCH_PATTERNS},
+            {"; only a note\r\nxxxxxxxx\r\n1234567", "", MSG_NO_SEARCH_PATTERNS},
+            {"24090003", "", MSG_REPLACE_REQUIRED},
+            {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
+            {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
+            {"24090003", "24090063 00000000", MSG_REPLACE_MISMATCH},
+            {"240900032442", "240900632442", MSG_WORD_DIVISIBLE},
+            // Mismatching and not word-divisible: the mismatch is named.
+            {"240900032442", "24090063", MSG_REPLACE_MISMATCH},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.search);
+            ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
+            set_patterns(c.search, c.replace);
+            search_expect_refusal(c.message);
+            expect_window_given_back("");
+        }
+        EXPECT_STREQ("PNACH/Raw Code results require Word-divisible patterns;\r\neach pattern must "
+                     "have a length divisible by four.",
+                     MSG_WORD_DIVISIBLE);
+        // RAW Code is held to the same rules.
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_RAW_CODE));
+        set_patterns("24090003", "");
+        search_expect_refusal(MSG_REPLACE_REQUIRED);
+        expect_window_given_back("");
+    });
+}
+
+TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
+    TempFolder folder;
+    const std::string elf = folder.file("game.elf");
+    elf_write(elf, CODE, DATA);
+    app_session([&] {
+        browse_load(elf);
+        const std::string li = header("24090003", "FFFFFFFF");
+
+        // Address and Offset ignore a replace box that does not fit.
+        set_patterns("24090003 ; li $t1, 3", "nonsense");
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back((li + "00100100 //24090003\r\n\r\n").c_str());
+
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back((li + "00000100 //24090003\r\n\r\n").c_str());
+
+        ASSERT_TRUE(gui_test_click(ID_RANGE_NON_EXECUTABLE));
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back((li + "00200110 //24090003\r\n\r\n").c_str());
+        ASSERT_TRUE(gui_test_click(ID_RANGE_EXECUTABLE));
+
+        // Little: the bytes as the file holds them.
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back("No matches found");
+        set_patterns("03000924", "");
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back(
+            (header("03000924", "FFFFFFFF") + "00100100 //24090003\r\n\r\n").c_str());
+
+        // Patch lines, with the replace word in the same byte order as the search.
+        set_patterns("03000924\r\nFFFF4224", "63000924\r\n00004224");
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_PNACH));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back((header("03000924", "FFFFFFFF") +
+                                  "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" +
+                                  header("FFFF4224", "FFFFFFFF") +
+                                  "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n")
+                                     .c_str());
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
+        set_patterns("3C08xxxx", "xxxx5678");
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_RAW_CODE));
+        ASSERT_TRUE(search_click_and_wait());
+        expect_window_given_back(
+            (header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n").c_str());
+    });
+}
+
+TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
+    TempFolder folder;
+    const std::string elf = folder.file("game.elf");
+    elf_write(elf, CODE, DATA);
+    app_session([&] {
+        browse_load(elf);
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
+        set_patterns("2442FFFF", "24420000");
+        for (uint32_t format : {ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}) {
+            for (uint32_t alignment : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD}) {
+                ASSERT_TRUE(gui_test_click(format));
+                ASSERT_TRUE(gui_test_click(alignment));
+                ASSERT_TRUE(search_click_and_wait());
+                EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
+                EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
+                EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
+                EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100104"));
+            }
+        }
+        // The other formats keep the alignment that the user chose.
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
+        ASSERT_TRUE(gui_test_click(ID_ALIGNMENT_BYTE));
+        set_patterns("0300 0924", "");
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
+        ASSERT_TRUE(search_click_and_wait());
+        EXPECT_TRUE(radio_checked(ID_ALIGNMENT_BYTE));
+        EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100100 //"));
+    });
+}
+
+TEST(Search, LongResultsArriveWhole) {
+    TempFolder folder;
+    app_session([&] {
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
+        set_patterns("24090003", "");
+        // 58 bytes of block around 21 per match: 4090 bytes just fit the first buffer, 4111
+        // need a second one, and 1024 matches need six.
+        for (size_t matches : {192u, 193u, 1024u}) {
+            SCOPED_TRACE(matches);
+            const std::string elf = folder.file(("many" + std::to_string(matches)).c_str());
+            elf_write(elf, std::vector<uint32_t>(matches, 0x24090003));
+            browse_load(elf);
+            std::string expected = header("24090003", "FFFFFFFF");
+            char line[32];
+            for (size_t i = 0; i < matches; ++i) {
+                std::snprintf(line, sizeof line, "%08X //24090003\r\n",
+                              static_cast<unsigned>(0x00100100 + 4 * i));
+                expected += line;
+            }
+            expected += "\r\n";
+            ASSERT_TRUE(search_click_and_wait());
+            const std::string result = control_text(ID_RESULT);
+            EXPECT_EQ(expected.size(), result.size());
+            EXPECT_TRUE(expected == result);
+        }
+    });
+}

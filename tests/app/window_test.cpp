@@ -1,0 +1,133 @@
+// The window as it starts, and the option groups that the application keeps exclusive.
+#include <gtest/gtest.h>
+
+#include "app/controls.h"
+#include "app_session.h"
+
+namespace {
+
+struct Group {
+    std::vector<uint32_t> members;
+    uint32_t start;
+};
+
+const Group GROUPS[] = {
+    {{ID_ENDIAN_BIG, ID_ENDIAN_LITTLE}, ID_ENDIAN_LITTLE},
+    {{ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD, ID_ALIGNMENT_WORD}, ID_ALIGNMENT_WORD},
+    {{ID_RANGE_EXECUTABLE, ID_RANGE_NON_EXECUTABLE}, ID_RANGE_EXECUTABLE},
+    {{ID_FORMAT_ADDRESS, ID_FORMAT_OFFSET, ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}, ID_FORMAT_PNACH},
+};
+
+void expect_only_checked(const Group& group, uint32_t checked) {
+    for (uint32_t id : group.members) {
+        EXPECT_EQ(id == checked, radio_checked(id)) << "radio button " << id;
+    }
+}
+
+} // namespace
+
+TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
+    app_session([] {
+        EXPECT_EQ(0, gui_test_entry_result());
+        GuiTestWindow window{};
+        ASSERT_TRUE(gui_test_window(&window));
+        EXPECT_STREQ("Quarnel", window.title);
+        EXPECT_EQ(600, window.width);
+        EXPECT_EQ(556, window.height);
+        EXPECT_TRUE(window.accepts_drops);
+        // Every control must fit the client area (the bottom row ends at 524).
+        EXPECT_GE(window.client_width, 588);
+        EXPECT_GE(window.client_height, 524);
+
+        struct Expected {
+            uint32_t id;
+            ControlKind kind;
+            const char* caption;
+            int32_t x, y, width, height;
+        };
+        const Expected rows[] = {
+            {ID_BROWSE, GUI_BUTTON, "Browse", 7, 3, 60, 20},
+            {ID_HELP, GUI_BUTTON, "Help", 528, 3, 60, 20},
+            {ID_FILE_NAME, GUI_LABEL, "Click 'Browse' or drag and drop to open an ELF file", 72, 6,
+             260, 18},
+            {ID_ENDIAN_GROUP, GUI_GROUPBOX, "Endian", 14, 44, 200, 40},
+            {ID_ALIGNMENT_HALF_WORD, GUI_RADIO_BUTTON, "Half Word", 80, 104, 80, 18},
+            {ID_RANGE_NON_EXECUTABLE, GUI_RADIO_BUTTON, "Non-Executable", 110, 148, 95, 18},
+            {ID_SEARCH_LABEL, GUI_LABEL, "Search", 218, 34, 60, 16},
+            {ID_SEARCH_PATTERNS, GUI_EDIT, "", 218, 50, 364, 78},
+            {ID_LOAD_REPLACE_PATTERNS, GUI_BUTTON, "Load Replace Patterns", 446, 234, 120, 20},
+            {ID_RESULT_GROUP, GUI_GROUPBOX, "Result", 8, 265, 579, 235},
+            {ID_FORMAT_RAW_CODE, GUI_RADIO_BUTTON, "RAW Code", 211, 294, 70, 18},
+            {ID_RESULT, GUI_EDIT, "", 14, 323, 567, 172},
+            {ID_SEARCH, GUI_BUTTON, "Search", 235, 504, 60, 20},
+            {ID_SAVE, GUI_BUTTON, "Save", 299, 504, 60, 20},
+        };
+        for (const Expected& row : rows) {
+            GuiTestControl control{};
+            ASSERT_TRUE(gui_test_control(row.id, &control)) << "control " << row.id;
+            EXPECT_EQ(row.kind, control.kind) << "control " << row.id;
+            EXPECT_EQ(row.x, control.x) << "control " << row.id;
+            EXPECT_EQ(row.y, control.y) << "control " << row.id;
+            EXPECT_EQ(row.width, control.width) << "control " << row.id;
+            EXPECT_EQ(row.height, control.height) << "control " << row.id;
+            EXPECT_EQ(row.caption, control_text(row.id)) << "control " << row.id;
+        }
+
+        // All 29 exist, visible and enabled; the edit boxes alone are multi-line, editable and
+        // in the fixed font.
+        for (uint32_t id = ID_BROWSE; id <= ID_SAVE; ++id) {
+            GuiTestControl control{};
+            ASSERT_TRUE(gui_test_control(id, &control)) << "control " << id;
+            EXPECT_TRUE(control.visible) << "control " << id;
+            EXPECT_TRUE(control.enabled) << "control " << id;
+            const bool edit =
+                id == ID_SEARCH_PATTERNS || id == ID_REPLACE_PATTERNS || id == ID_RESULT;
+            EXPECT_EQ(edit, control.fixed_font != 0) << "control " << id;
+            if (edit) {
+                EXPECT_TRUE(control.multi_line) << "control " << id;
+                EXPECT_FALSE(control.read_only) << "control " << id;
+            }
+        }
+        GuiTestControl none{};
+        EXPECT_FALSE(gui_test_control(30, &none));
+
+        for (const Group& group : GROUPS) {
+            expect_only_checked(group, group.start);
+        }
+    });
+}
+
+TEST(Window, EachOptionGroupKeepsExactlyOneChoice) {
+    app_session([] {
+        for (const Group& group : GROUPS) {
+            // Every member in turn, then the checked one again, which must stay checked.
+            for (uint32_t id : group.members) {
+                ASSERT_TRUE(gui_test_click(id));
+                expect_only_checked(group, id);
+                ASSERT_TRUE(gui_test_click(id));
+                expect_only_checked(group, id);
+            }
+        }
+        // A choice in one group leaves the others alone.
+        expect_only_checked(GROUPS[0], ID_ENDIAN_LITTLE);
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
+        expect_only_checked(GROUPS[1], ID_ALIGNMENT_WORD);
+        expect_only_checked(GROUPS[2], ID_RANGE_NON_EXECUTABLE);
+        expect_only_checked(GROUPS[3], ID_FORMAT_RAW_CODE);
+    });
+}
+
+TEST(Window, ClickingLabelsAndGroupBoxesChangesNothing) {
+    app_session([] {
+        for (uint32_t id : {ID_SEARCH_LABEL, ID_FILE_NAME, ID_ENDIAN_GROUP, ID_FORMAT_GROUP}) {
+            ASSERT_TRUE(gui_test_click(id));
+        }
+        ASSERT_TRUE(gui_test_settle(20000));
+        GuiTestModal shown[1];
+        EXPECT_EQ(0u, gui_test_message_log(shown, 1));
+        EXPECT_EQ("", control_text(ID_RESULT));
+        for (const Group& group : GROUPS) {
+            expect_only_checked(group, group.start);
+        }
+    });
+}
