@@ -2,13 +2,14 @@
 #   make windows        build-win/quarnel.exe and build-win/quarnel-cli.exe
 #   make dist-windows   dist/quarnel-windows.zip with both programs and readme.txt
 #   make test-windows   the Windows tests under Wine (part of make test)
+#   make screenshot-windows   docs/quarnel-windows.png, the window under Wine and Xvfb
 
 WIN_BUILD ?= build-win
 WIN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WERROR=ON
 
 TEST_STEPS += test-windows
 
-.PHONY: windows dist-windows test-windows
+.PHONY: windows dist-windows test-windows screenshot-windows
 
 windows: deps
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
@@ -27,3 +28,6 @@ dist-windows: windows
 # The Linux build comes first: the command-line tests compare both programs' output.
 test-windows: build windows
 	bash tests/win32/run_wine_tests.sh $(WIN_BUILD) -E app_end_to_end
+
+screenshot-windows: windows
+	bash tests/win32/screenshot.sh $(WIN_BUILD) docs/quarnel-windows.png

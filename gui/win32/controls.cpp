@@ -177,8 +177,18 @@ ErrorCode backend_control_enabled(void* handle, uint32_t* enabled) {
     return GUI_ERROR_NONE;
 }
 
+// Windows names a missing child identifier (ERROR_CONTROL_ID_NOT_FOUND); Wine leaves the error
+// number at 0, which would make the failure of an unknown id look like an empty text.
+static void note_missing_child(uint32_t id) {
+    if (GetLastError() == 0 && !GetDlgItem(toolkit.main_window, static_cast<int>(id))) {
+        SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
+    }
+}
+
 ErrorCode backend_control_set_text(uint32_t id, const char* text) {
+    SetLastError(0);
     if (!SetDlgItemTextA(toolkit.main_window, static_cast<int>(id), text)) {
+        note_missing_child(id);
         return trace_gui_system_failure("SetDlgItemText");
     }
     return GUI_ERROR_NONE;
@@ -189,6 +199,7 @@ ErrorCode backend_control_get_text(uint32_t id, char* buffer, uint32_t size) {
     SetLastError(0);
     UINT count = GetDlgItemTextA(toolkit.main_window, static_cast<int>(id), buffer, capacity);
     if (count == 0) {
+        note_missing_child(id);
         if (GetLastError() != 0) {
             return trace_gui_system_failure("GetDlgItemText");
         }
