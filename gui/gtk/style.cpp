@@ -2,7 +2,8 @@
 // the Win32 look (push buttons 20 pixels high, radio buttons 18), so paddings and minimum sizes
 // shrink to let every control keep the size it was given. The fixed font is "Courier New" at 16
 // pixels where it is installed, else the system's monospace face at that size; every other
-// control uses the system's interface face at 8 points, the size of the Win32 GUI font.
+// control uses the interface face (see default_family_read) at 11 pixels (8 points), the size of
+// the Win32 GUI font.
 #include <cstring>
 
 #include "gui/gtk/gtk_internal.h"
