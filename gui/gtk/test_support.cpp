@@ -186,6 +186,7 @@ int gui_test_run(GuiTestEntry entry, uint32_t argc, char** argv, GuiTestBody bod
     gtk_test_message_shown = log_message;
     // Tests keep their hands off the desktop's settings.
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+    g_setenv("NO_AT_BRIDGE", "1", FALSE);
     if (argc == 0 || !argv) {
         argc = 1;
         argv = default_argv;
