@@ -633,6 +633,35 @@ TEST(Taskbar, ProgressWorksOnlyOnceTheTaskbarButtonExists) {
     });
 }
 
+// What every program linked with the toolkit carries: icon group 100 with the seven sizes in
+// 32-bit colour, and the manifest asking for common controls 6 and the invoker's rights.
+TEST(Resources, IconGroupAndManifest) {
+    HMODULE program = GetModuleHandleA(nullptr);
+    HRSRC group = FindResourceA(program, MAKEINTRESOURCEA(100), MAKEINTRESOURCEA(14));
+    ASSERT_NE(nullptr, group);
+    const uint8_t* directory =
+        static_cast<const uint8_t*>(LockResource(LoadResource(program, group)));
+    ASSERT_NE(nullptr, directory);
+    uint16_t count = static_cast<uint16_t>(directory[4] | directory[5] << 8);
+    ASSERT_EQ(7u, count);
+    std::vector<int> sizes;
+    for (uint16_t i = 0; i < count; i++) {
+        const uint8_t* entry = directory + 6 + 14 * i; // packed GRPICONDIRENTRY
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+        EXPECT_EQ(entry[0], entry[1]);
+        EXPECT_EQ(32, entry[6] | entry[7] << 8);
+    }
+    EXPECT_EQ((std::vector<int>{128, 96, 64, 48, 32, 24, 16}), sizes);
+
+    HRSRC manifest = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, manifest);
+    std::string text(static_cast<const char*>(LockResource(LoadResource(program, manifest))),
+                     SizeofResource(program, manifest));
+    EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls"));
+    EXPECT_NE(std::string::npos, text.find("version=\"6.0.0.0\""));
+    EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\""));
+}
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
