@@ -120,6 +120,7 @@ struct GuiTestWindow {
     int sensitive; // takes input (0 while the text pop-up is open)
     int accepts_drops;
     char title[512]; // as the application set it (8-bit)
+    int shown;       // mapped on the screen, so that real input reaches it
 };
 int gui_test_window(GuiTestWindow* window);
 

@@ -183,6 +183,7 @@ int gtk_run(int argc, char** argv, int (*entry)(uint32_t, char**), GtkEntryHook 
     // Let GTK finish what the destruction queued before the next session or the exit.
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
+    gdk_display_sync(gdk_display_get_default());
     g_main_loop_unref(main_loop);
     main_loop = nullptr;
     return 0;

@@ -453,6 +453,8 @@ int gui_test_window(GuiTestWindow* out) {
         out->resizable = gtk_window_get_resizable(GTK_WINDOW(window));
         out->sensitive = gtk_widget_get_sensitive(window);
         out->accepts_drops = gtk_drops_accepted;
+        GdkWindow* native = gtk_widget_get_window(window);
+        out->shown = native && gdk_window_is_viewable(native);
         char* title = text_from_display(gtk_window_get_title(GTK_WINDOW(window)), gtk_title_latin1);
         copy_text(out->title, sizeof out->title, title);
         g_free(title);

@@ -159,6 +159,15 @@ TEST(EngineCases, TheEndOfTheFile) {
     wild_end.add({0x77, 0x77, 0x77, 0}, {0xFF, 0xFF, 0xFF, 0});
     std::vector<uint32_t> at = offsets(expect_same(image, {true, true, 4}, wild_end));
     EXPECT_TRUE(std::find(at.begin(), at.end(), 20u) == at.end());
+
+    // Segments that claim more than the file holds (read_elf clips them; the scan does not
+    // rely on it): nothing past the file is read, and nothing there matches.
+    TestImage unclipped(file, {{8, 4000, 0}, {0xFFFFFF00u, 0xFF, 0}}, {{21, 0xFFFFFFFFu - 21, 0}},
+                        true);
+    for (bool swap : {false, true})
+        for (uint32_t step : {1u, 4u})
+            for (bool executable : {true, false})
+                expect_same(unclipped, {executable, swap, step}, patterns);
 }
 
 TEST(EngineCases, ManyPatternsSharingAnchors) {

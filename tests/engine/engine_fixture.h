@@ -25,12 +25,12 @@ struct Segment {
     uint32_t delta;
 };
 
-// An image over `bytes` with the given executable and non-executable segments. The caller
-// keeps segments inside the file, as read_elf leaves them.
+// An image over `bytes` with the given executable and non-executable segments. Segments stay
+// inside the file, as read_elf leaves them, unless `past_end` allows otherwise.
 struct TestImage {
     ElfImage image;
     TestImage(const std::vector<uint8_t>& bytes, const std::vector<Segment>& executable,
-              const std::vector<Segment>& data);
+              const std::vector<Segment>& data, bool past_end = false);
     ~TestImage();
     TestImage(const TestImage&) = delete;
     TestImage& operator=(const TestImage&) = delete;

@@ -1,11 +1,18 @@
 // Sessions for the toolkit tests (see gtk_session.h).
 #include "gtk_session.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 Recorder recorder;
 static SessionOptions current;
 static std::thread::id gui_thread;
+static int session_count;
+
+int sessions_run() {
+    return session_count;
+}
 
 static void record_event(uint32_t id) {
     {
@@ -72,7 +79,11 @@ int session_run(const SessionOptions& options, std::function<void()> body) {
         gui_test_on_gui_thread(note_gui_thread, nullptr);
         body();
     };
-    return gui_test_run(nullptr, 0, nullptr, body_trampoline, &wrapped);
+    session_count++;
+    int code = gui_test_run(nullptr, 0, nullptr, body_trampoline, &wrapped);
+    // A toolkit that could not start (no X server) must not look like a passing test.
+    EXPECT_NE(gui_test_entry_result(), -1) << "the toolkit did not start: is there a display?";
+    return code;
 }
 
 std::thread::id session_gui_thread() {

@@ -44,5 +44,8 @@ SessionOptions session_defaults();
 // Runs a whole session; `body` runs on the test thread once set-up returned 0.
 int session_run(const SessionOptions& options, std::function<void()> body);
 
+// How many sessions this process has run.
+int sessions_run();
+
 // The GUI thread's id during the last session.
 std::thread::id session_gui_thread();

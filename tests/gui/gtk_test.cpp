@@ -725,3 +725,55 @@ TEST(Taskbar, WithoutALauncherBothOperationsFailWithTheirCallNames) {
         EXPECT_STREQ(trace->system_call, "ITaskbarList3::SetProgressValue");
     });
 }
+
+// Real pointer and keyboard input through the X server, where xdotool is there to send it.
+static bool x_input(const std::string& arguments) {
+    std::string command = "xdotool " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+TEST(RealInput, PointerClicksAndTheEnterKey) {
+    if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no X server input here";
+    }
+    if (sessions_run() > 0) {
+        // GTK keeps pointer state across windows of earlier sessions in one process, which can
+        // swallow the first real click; ctest runs every test in a process of its own.
+        GTEST_SKIP() << "real input is tested in a process of its own";
+    }
+    session_run(every_kind(), [] {
+        auto shown = [](void*) -> int {
+            GuiTestWindow w;
+            return gui_test_window(&w) && w.shown;
+        };
+        ASSERT_TRUE(gui_test_wait(shown, nullptr, WAIT_MS));
+        GuiTestWindow window;
+        ASSERT_TRUE(gui_test_window(&window));
+        GuiTestControl radio;
+        ASSERT_TRUE(gui_test_control(ID_RADIO, &radio));
+        int32_t x = window.x + (window.width - window.client_width) / 2 + radio.x + 8;
+        int32_t y = window.y + (window.height - window.client_height) + radio.y + radio.height / 2;
+        ASSERT_TRUE(
+            x_input("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"));
+        auto clicked = [](void*) -> int {
+            std::lock_guard<std::mutex> lock(recorder.mutex);
+            return !recorder.events.empty();
+        };
+        ASSERT_TRUE(gui_test_wait(clicked, nullptr, WAIT_MS));
+        EXPECT_EQ(recorder.take_events(), std::vector<uint32_t>{ID_RADIO});
+        CheckState state = GUI_CHECKED;
+        ASSERT_EQ(gui_radio_button_get(ID_RADIO, &state), GUI_ERROR_NONE);
+        EXPECT_EQ(state, GUI_UNCHECKED);
+
+        GuiTestControl box;
+        ASSERT_TRUE(gui_test_control(ID_MULTI, &box));
+        x = window.x + (window.width - window.client_width) / 2 + box.x + 20;
+        y = window.y + (window.height - window.client_height) + box.y + 10;
+        ASSERT_TRUE(x_input("mousemove --sync " + std::to_string(x) + " " + std::to_string(y)));
+        gui_test_settle(WAIT_MS);
+        ASSERT_TRUE(x_input("click 1 type a"));
+        ASSERT_TRUE(x_input("key Return type b"));
+        auto typed = [](void*) -> int { return text_of(ID_MULTI) == "a\r\nb"; };
+        EXPECT_TRUE(gui_test_wait(typed, nullptr, WAIT_MS)) << text_of(ID_MULTI);
+    });
+}
