@@ -409,6 +409,40 @@ TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
     });
 }
 
+// Refuses the creation of every window while set, as a system out of resources would.
+std::atomic<bool> refuse_creation{false};
+
+LRESULT CALLBACK refuse_windows(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HCBT_CREATEWND && refuse_creation) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST(Threads, AFailureOnTheGuiThreadIsHandedBackToTheCaller) {
+    HHOOK hook = SetWindowsHookExA(WH_CBT, refuse_windows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    session(nullptr, [] {
+        refuse_creation = true;
+        for (ControlKind kind : {GUI_BUTTON, GUI_PROGRESSBAR}) {
+            trace_context()->system_call = nullptr;
+            SetLastError(0);
+            ErrorCode code = gui_control_create(kind, "refused", 0, 60 + kind, 0, 0, 10, 10);
+            DWORD error = GetLastError();
+            EXPECT_EQ(3u, code);
+            EXPECT_STREQ(kind == GUI_PROGRESSBAR ? "CreateWindowEx" : "CreateWindow",
+                         trace_context()->system_call);
+            EXPECT_NE(0u, error);
+            EXPECT_EQ(toolkit.gui_last_error, error);
+            EXPECT_EQ(nullptr, control_window(60 + kind));
+        }
+        refuse_creation = false;
+        EXPECT_EQ(0u, gui_control_create(GUI_BUTTON, "accepted", 0, 70, 0, 0, 10, 10));
+    });
+    UnhookWindowsHookEx(hook);
+}
+
 TEST(Threads, AMarshalledCallOnTheGuiThreadRunsInPlace) {
     session(nullptr, [] {
         static ErrorCode created;
