@@ -409,6 +409,40 @@ TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
     });
 }
 
+// Refuses the creation of every window while set, as a system out of resources would.
+std::atomic<bool> refuse_creation{false};
+
+LRESULT CALLBACK refuse_windows(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HCBT_CREATEWND && refuse_creation) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST(Threads, AFailureOnTheGuiThreadIsHandedBackToTheCaller) {
+    HHOOK hook = SetWindowsHookExA(WH_CBT, refuse_windows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    session(nullptr, [] {
+        refuse_creation = true;
+        for (ControlKind kind : {GUI_BUTTON, GUI_PROGRESSBAR}) {
+            trace_context()->system_call = nullptr;
+            SetLastError(0);
+            ErrorCode code = gui_control_create(kind, "refused", 0, 60 + kind, 0, 0, 10, 10);
+            DWORD error = GetLastError();
+            EXPECT_EQ(3u, code);
+            EXPECT_STREQ(kind == GUI_PROGRESSBAR ? "CreateWindowEx" : "CreateWindow",
+                         trace_context()->system_call);
+            EXPECT_NE(0u, error);
+            EXPECT_EQ(toolkit.gui_last_error, error);
+            EXPECT_EQ(nullptr, control_window(60 + kind));
+        }
+        refuse_creation = false;
+        EXPECT_EQ(0u, gui_control_create(GUI_BUTTON, "accepted", 0, 70, 0, 0, 10, 10));
+    });
+    UnhookWindowsHookEx(hook);
+}
+
 TEST(Threads, AMarshalledCallOnTheGuiThreadRunsInPlace) {
     session(nullptr, [] {
         static ErrorCode created;
@@ -631,6 +665,35 @@ TEST(Taskbar, ProgressWorksOnlyOnceTheTaskbarButtonExists) {
         EXPECT_EQ(0u, gui_taskbar_progressbar_set(50));
         EXPECT_EQ(0u, gui_taskbar_progressbar_state(0));
     });
+}
+
+// What every program linked with the toolkit carries: icon group 100 with the seven sizes in
+// 32-bit colour, and the manifest asking for common controls 6 and the invoker's rights.
+TEST(Resources, IconGroupAndManifest) {
+    HMODULE program = GetModuleHandleA(nullptr);
+    HRSRC group = FindResourceA(program, MAKEINTRESOURCEA(100), MAKEINTRESOURCEA(14));
+    ASSERT_NE(nullptr, group);
+    const uint8_t* directory =
+        static_cast<const uint8_t*>(LockResource(LoadResource(program, group)));
+    ASSERT_NE(nullptr, directory);
+    uint16_t count = static_cast<uint16_t>(directory[4] | directory[5] << 8);
+    ASSERT_EQ(7u, count);
+    std::vector<int> sizes;
+    for (uint16_t i = 0; i < count; i++) {
+        const uint8_t* entry = directory + 6 + 14 * i; // packed GRPICONDIRENTRY
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+        EXPECT_EQ(entry[0], entry[1]);
+        EXPECT_EQ(32, entry[6] | entry[7] << 8);
+    }
+    EXPECT_EQ((std::vector<int>{128, 96, 64, 48, 32, 24, 16}), sizes);
+
+    HRSRC manifest = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, manifest);
+    std::string text(static_cast<const char*>(LockResource(LoadResource(program, manifest))),
+                     SizeofResource(program, manifest));
+    EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls"));
+    EXPECT_NE(std::string::npos, text.find("version=\"6.0.0.0\""));
+    EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\""));
 }
 
 int main(int argc, char** argv) {
