@@ -22,21 +22,15 @@ struct LoadSegment {
     bool executable;
 };
 
-std::string file_read(const std::string& path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
-
 uint32_t hex_value(const std::string& text) {
     return uint32_t(std::stoul(text, nullptr, 16));
 }
 
 // The table lines of `readelf -lW`: Type Offset VirtAddr PhysAddr FileSiz MemSiz Flg Align,
 // where Flg may itself hold blanks ("R E"). Entries other than LOAD are only counted.
-std::vector<LoadSegment> readelf_loads(const std::string& listing, int* other_entries) {
+std::vector<LoadSegment> readelf_loads(const std::string& path, int* other_entries) {
     std::vector<LoadSegment> loads;
-    std::istringstream lines(listing);
+    std::ifstream lines(path);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
         std::vector<std::string> t;
@@ -64,8 +58,8 @@ class LinkedElf : public ::testing::Test {
     void SetUp() override {
         image = read_elf((fixtures + "/segments.elf").c_str());
         ASSERT_NE(image, nullptr);
-        loads = readelf_loads(file_read(fixtures + "/segments.readelf.txt"), &other_entries);
-        std::istringstream nm(file_read(fixtures + "/segments.nm.txt"));
+        loads = readelf_loads(fixtures + "/segments.readelf.txt", &other_entries);
+        std::ifstream nm(fixtures + "/segments.nm.txt");
         for (std::string address, kind, name; nm >> address >> kind >> name;) {
             symbols[name] = hex_value(address);
         }

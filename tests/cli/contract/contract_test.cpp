@@ -3,29 +3,21 @@
 // expected texts were worked out by hand from the rules of the search, not taken from a run.
 //
 // A case file is read line by line; '#' starts a comment line. Directives:
-//   case NAME                  starts a case
-//   elf SIZE                   a zero-filled ELF file of SIZE bytes: magic, e_phoff 52, and
-//                              one program header per `seg` line from byte 52 on
-//   seg TYPE OFFSET VADDR FILESZ FLAGS
+//   case NAME / end            start and end a case
+//   elf SIZE                   a zero-filled ELF file: magic, e_phoff 52, e_phnum, and one
+//   seg TYPE OFFSET VADDR FILESZ FLAGS       program header per `seg` from byte 52 on
 //   put OFFSET BYTE...         hexadecimal bytes written into the file
-//   phoff VALUE, phnum VALUE   overwrite e_phoff or e_phnum after the headers are written
-//   cut SIZE                   truncates the file
-//   same-elf                   uses the previous case's file (with neither: an empty file)
-//   search TEXT, replace TEXT, stdin TEXT   pattern texts (appended; escapes below)
-//   args TEXT                  arguments; {elf} {search} {replace} {out} {missing} {dir}
-//                              stand for the files of the case, {sample} for the bundled
-//                              sample's folder
-//   line TEXT                  an expected output line: TEXT, then CR LF; {version} stands for
-//                              the program's version
-//   text TEXT                  expected output without a line end
-//   to-file                    the expected output goes to {out}, standard output stays empty
-//   old TEXT                   {out} holds TEXT before the run
-//   status N                   expected exit status (numbers: decimal, or 0x hexadecimal)
-//   err TEXT                   the one expected line on standard error
-//   usage                      the usage is shown: on standard output when the status is 0,
-//                              else on standard error
-//   end                        ends the case
-// TEXT escapes: \r \n \t \\ \xHH and \e (nothing: keeps trailing blanks visible).
+//   phoff N, phnum N, cut SIZE overwrite e_phoff or e_phnum, truncate the file
+//   same-elf                   the previous case's file (with no elf either: an empty file)
+//   search, replace, stdin TEXT   pattern texts (appended)
+//   args TEXT                  {elf} {search} {replace} {out} {missing} stand for the case's
+//                              files, {sample} for the bundled sample's folder
+//   line TEXT, text TEXT       expected output, with or without CR LF; {version}: the version
+//   to-file, old TEXT          the output is expected in {out}; {out} holds TEXT beforehand
+//   status N, err TEXT         expected exit status, and the one line on standard error
+//   usage                      the usage is expected, on standard output when status is 0
+// Numbers are decimal or 0x hexadecimal. TEXT escapes: \r \n \t \\ \xHH and \e (nothing:
+// keeps trailing blanks visible).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -45,9 +38,9 @@ namespace fs = std::filesystem;
 
 struct ContractCase {
     std::string name, where; // where: file:line of its `case` line
-    std::string elf, search, replace, input, args, out, old, err;
-    bool has_search = false, has_replace = false, has_old = false, to_file = false;
-    bool usage = false;
+    std::string elf, input, args, out, err;
+    std::optional<std::string> search, replace, old; // files only written when named
+    bool to_file = false, usage = false;
     int status = -1;
 };
 
@@ -57,9 +50,8 @@ void PrintTo(const ContractCase& c, std::ostream* out) {
 }
 
 std::string file_read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
 }
 
@@ -108,14 +100,10 @@ struct ElfDraft {
         }
         made = true;
         bytes.assign(size, '\0');
-        const char magic[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
-        for (size_t k = 0; k < sizeof magic && k < size; k++) {
-            bytes[k] = magic[k];
-        }
+        put32(bytes, 0, 0x464C457F);
+        put32(bytes, 4, 0x010101);
         put32(bytes, 28, 52);
-        if (size > 44) {
-            bytes[44] = char(segments.size());
-        }
+        put32(bytes, 44, uint32_t(segments.size()));
         for (size_t i = 0; i < segments.size(); i++) {
             const std::vector<uint32_t>& s = segments[i];
             uint32_t fields[] = {s[0], s[1], s[2], s[2], s[3], s[3], s[4]};
@@ -155,7 +143,9 @@ std::vector<ContractCase> cases_read(const std::string& path) {
                 fail("case inside a case");
             }
             c = ContractCase{};
-            c.name = rest;
+            for (char ch : rest) { // a test name and a folder name
+                c.name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+            }
             c.where = path + ":" + std::to_string(line_number);
             elf = ElfDraft{};
             inside = true;
@@ -195,8 +185,8 @@ std::vector<ContractCase> cases_read(const std::string& path) {
         } else if (word == "same-elf") {
             c.elf = previous_elf;
         } else if (word == "search" || word == "replace") {
-            (word == "search" ? c.has_search : c.has_replace) = true;
-            (word == "search" ? c.search : c.replace) += unescape(rest);
+            std::optional<std::string>& text = word == "search" ? c.search : c.replace;
+            text = text.value_or("") + unescape(rest);
         } else if (word == "stdin") {
             c.input += unescape(rest);
         } else if (word == "args") {
@@ -205,7 +195,6 @@ std::vector<ContractCase> cases_read(const std::string& path) {
             c.out += unescape(rest) + (word == "line" ? "\r\n" : "");
         } else if (word == "old") {
             c.old = unescape(rest);
-            c.has_old = true;
         } else if (word == "to-file" || word == "usage") {
             (word == "usage" ? c.usage : c.to_file) = true;
         } else if (word == "status") {
@@ -277,23 +266,22 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::string out_file = dir + "/result.txt";
-    file_write(dir + "/game.elf", c.elf);
-    if (c.has_search) {
-        file_write(dir + "/search.txt", c.search);
+    const std::pair<std::string, std::optional<std::string>> files[] = {
+        {dir + "/game.elf", c.elf},
+        {dir + "/stdin.bin", c.input},
+        {dir + "/search.txt", c.search},
+        {dir + "/replace.txt", c.replace},
+        {out_file, c.old}};
+    for (const auto& [path, bytes] : files) {
+        if (bytes) {
+            file_write(path, *bytes);
+        }
     }
-    if (c.has_replace) {
-        file_write(dir + "/replace.txt", c.replace);
-    }
-    if (c.has_old) {
-        file_write(out_file, c.old);
-    }
-    file_write(dir + "/stdin.bin", c.input);
     std::string args = c.args;
     const std::pair<const char*, std::string> names[] = {
         {"{elf}", dir + "/game.elf"},         {"{search}", dir + "/search.txt"},
         {"{replace}", dir + "/replace.txt"},  {"{out}", out_file},
-        {"{missing}", dir + "/no-such-file"}, {"{dir}", dir},
-        {"{sample}", QUARNEL_SAMPLE_DIR}};
+        {"{missing}", dir + "/no-such-file"}, {"{sample}", QUARNEL_SAMPLE_DIR}};
     for (const auto& [name, path] : names) {
         args = replace_all(args, name, in_quotes(path));
     }
@@ -316,8 +304,8 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     } else {
         EXPECT_EQ(out, c.to_file ? "" : expected);
     }
-    if (c.to_file || c.has_old) {
-        EXPECT_EQ(file_read(out_file), c.to_file ? expected : c.old);
+    if (c.to_file || c.old) {
+        EXPECT_EQ(file_read(out_file), c.to_file ? expected : *c.old);
     }
     if (c.usage && c.status != 0) {
         EXPECT_NE(err.find("usage: quarnel-cli"), std::string::npos) << err;
@@ -326,14 +314,7 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     }
 }
 
-std::string case_name(const ::testing::TestParamInfo<ContractCase>& info) {
-    std::string name;
-    for (char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, Contract, ::testing::ValuesIn(cases_all()), case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, Contract, ::testing::ValuesIn(cases_all()),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
