@@ -76,8 +76,9 @@ std::string unescape(const std::string& text) {
     return bytes;
 }
 
-void put32(std::string& f, uint32_t at, uint32_t value) {
-    for (uint32_t k = 0; k < 4 && at + k < f.size(); k++) {
+// Writes the low `size` bytes of `value` little-endian, as far as the file reaches.
+void put(std::string& f, uint32_t at, uint32_t value, uint32_t size = 4) {
+    for (uint32_t k = 0; k < size && at + k < f.size(); k++) {
         f[at + k] = char(value >> (8 * k));
     }
 }
@@ -86,41 +87,13 @@ uint32_t number(const std::string& word) {
     return uint32_t(std::stoul(word, nullptr, 0));
 }
 
-// The ELF file under construction: its bytes are made when the first `put`, `cut`, `phoff`
-// or `phnum` needs them, or at `end`.
-struct ElfDraft {
-    bool open = false, made = false;
-    uint32_t size = 0;
-    std::vector<std::vector<uint32_t>> segments;
-    std::string bytes;
-
-    void make() {
-        if (made) {
-            return;
-        }
-        made = true;
-        bytes.assign(size, '\0');
-        put32(bytes, 0, 0x464C457F);
-        put32(bytes, 4, 0x010101);
-        put32(bytes, 28, 52);
-        put32(bytes, 44, uint32_t(segments.size()));
-        for (size_t i = 0; i < segments.size(); i++) {
-            const std::vector<uint32_t>& s = segments[i];
-            uint32_t fields[] = {s[0], s[1], s[2], s[2], s[3], s[3], s[4]};
-            for (uint32_t k = 0; k < 7; k++) {
-                put32(bytes, uint32_t(52 + 32 * i + 4 * k), fields[k]);
-            }
-        }
-    }
-};
-
 std::vector<ContractCase> cases_read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<ContractCase> cases;
     ContractCase c;
-    ElfDraft elf;
     std::string previous_elf, line;
     bool inside = false;
+    uint32_t segments = 0;
     int line_number = 0;
     auto fail = [&](const std::string& why) {
         throw std::runtime_error(path + ":" + std::to_string(line_number) + ": " + why);
@@ -147,40 +120,42 @@ std::vector<ContractCase> cases_read(const std::string& path) {
                 c.name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
             }
             c.where = path + ":" + std::to_string(line_number);
-            elf = ElfDraft{};
             inside = true;
         } else if (!inside) {
             fail("directive outside a case");
         } else if (word == "elf") {
-            elf.open = true;
-            elf.size = number(rest);
+            c.elf.assign(number(rest), '\0');
+            put(c.elf, 0, 0x464C457F);
+            put(c.elf, 4, 0x010101);
+            put(c.elf, 28, 52);
+            segments = 0;
         } else if (word == "seg") {
-            std::vector<uint32_t> fields;
+            std::vector<uint32_t> s;
             while (values >> field) {
-                fields.push_back(number(field));
+                s.push_back(number(field));
             }
-            if (fields.size() != 5 || elf.made) {
-                fail("seg needs TYPE OFFSET VADDR FILESZ FLAGS, before any put");
+            if (s.size() != 5) {
+                fail("seg needs TYPE OFFSET VADDR FILESZ FLAGS");
             }
-            elf.segments.push_back(fields);
+            const uint32_t fields[] = {s[0], s[1], s[2], s[2], s[3], s[3], s[4]};
+            for (uint32_t k = 0; k < 7; k++) {
+                put(c.elf, 52 + 32 * segments + 4 * k, fields[k]);
+            }
+            put(c.elf, 44, ++segments, 2);
         } else if (word == "put" || word == "phoff" || word == "phnum" || word == "cut") {
-            elf.make();
             values >> field;
             uint32_t at = number(field);
             if (word == "put") {
                 while (values >> field) {
-                    if (at >= elf.bytes.size()) {
+                    if (at >= c.elf.size()) {
                         fail("put past the end of the file");
                     }
-                    elf.bytes[at++] = char(std::stoul(field, nullptr, 16));
+                    c.elf[at++] = char(std::stoul(field, nullptr, 16));
                 }
-            } else if (word == "phoff") {
-                put32(elf.bytes, 28, at);
-            } else if (word == "phnum") {
-                elf.bytes[44] = char(at);
-                elf.bytes[45] = char(at >> 8);
+            } else if (word == "cut") {
+                c.elf.resize(at);
             } else {
-                elf.bytes.resize(at);
+                put(c.elf, word == "phoff" ? 28 : 44, at, word == "phoff" ? 4 : 2);
             }
         } else if (word == "same-elf") {
             c.elf = previous_elf;
@@ -202,10 +177,6 @@ std::vector<ContractCase> cases_read(const std::string& path) {
         } else if (word == "err") {
             c.err = unescape(rest) + "\n";
         } else if (word == "end") {
-            if (elf.open) {
-                elf.make();
-                c.elf = elf.bytes;
-            }
             if (c.status < 0 || c.args.empty()) {
                 fail("a case needs args and status");
             }
