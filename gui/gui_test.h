@@ -119,24 +119,26 @@ struct GuiTestWindow {
     int resizable;
     int sensitive; // takes input (0 while the text pop-up is open)
     int accepts_drops;
-    char title[512]; // as the application set it (8-bit)
-    int shown;       // mapped on the screen, so that real input reaches it
+    char title[512];    // as the application set it (8-bit)
+    int shown;          // mapped on the screen, so that real input reaches it
+    char icon_name[64]; // the icon-theme name of the window icon
 };
 int gui_test_window(GuiTestWindow* window);
 
 struct GuiTestControl {
     ControlKind kind;
-    int32_t x, y, width, height; // in the client area, as placed (size as GTK lays it out)
+    int32_t x, y, width, height; // in the client area, as placed by the application
     int visible;
     int enabled;
-    int fixed_font;        // uses the toolkit's fixed-width font
-    char font_family[128]; // the face the control asks for
-    int32_t font_pixels;   // its size in pixels
-    int text_right_of_box; // check boxes and radio buttons: 1 unless GUI_STYLE_LEFT
-    int alignment;         // text alignment: 0 left, 1 centre, 2 right
-    int read_only;         // edit boxes
-    int multi_line;        // edit boxes
-    int marquee;           // progress bars: the moving block runs
+    int fixed_font;                    // uses the toolkit's fixed-width font
+    char font_family[128];             // the face the control asks for
+    int32_t font_pixels;               // its size in pixels
+    int text_right_of_box;             // check boxes and radio buttons: 1 unless GUI_STYLE_LEFT
+    int alignment;                     // text alignment: 0 left, 1 centre, 2 right
+    int read_only;                     // edit boxes
+    int multi_line;                    // edit boxes
+    int marquee;                       // progress bars: the moving block runs
+    int32_t shown_width, shown_height; // the size drawn: larger where a caption needs it
 };
 // 1, or 0 when there is no such control.
 int gui_test_control(uint32_t id, GuiTestControl* control);

@@ -153,9 +153,15 @@ static GtkJustification justification(float alignment) {
     return alignment > 0.25f ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT;
 }
 
+// A push button keeps the size it was given, as on Windows: a caption too long for it is cut
+// short with an ellipsis instead of stretching its frame over its neighbours. Check boxes and
+// radio buttons have no frame, so their captions are shown whole.
 static void button_label_align(GtkWidget* button, float alignment) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(button));
     if (GTK_IS_LABEL(child)) {
+        if (!GTK_IS_CHECK_BUTTON(button)) {
+            gtk_label_set_ellipsize(GTK_LABEL(child), PANGO_ELLIPSIZE_END);
+        }
         gtk_label_set_xalign(GTK_LABEL(child), alignment);
         if (GTK_IS_CHECK_BUTTON(button)) {
             gtk_widget_set_hexpand(child, TRUE);
@@ -227,6 +233,7 @@ static void control_build(GtkControl* control, const char* text) {
         gtk_label_set_justify(GTK_LABEL(widget), justification(label_alignment(flags)));
         gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(widget), PANGO_WRAP_WORD_CHAR);
+        gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
         break;
     case GUI_BUTTON:
         widget = gtk_button_new_with_label(text);
@@ -269,6 +276,19 @@ static void control_build(GtkControl* control, const char* text) {
     control->outer = control->widget = widget;
 }
 
+// A label wraps its text over as many lines as its height holds, and no more.
+static void control_size(GtkControl* control, int32_t width, int32_t height) {
+    if (control->kind == GUI_LABEL) {
+        int line = style_default_pixels() + 3;
+        if (control->flags & GUI_STYLE_FIXED_FONT) {
+            line = style_fixed_pixels() + 3;
+        }
+        gtk_label_set_lines(GTK_LABEL(control->widget), MAX(height / line, 1));
+    }
+    gtk_widget_set_size_request(control->outer, MAX(width, 0),
+                                control->kind == GUI_COMBOBOX ? -1 : MAX(height, 0));
+}
+
 ErrorCode backend_control_create(ControlKind kind, const char* text, ControlStyle flags,
                                  uint32_t id, int32_t x, int32_t y, int32_t width, int32_t height) {
     return gtk_call([&]() -> ErrorCode {
@@ -294,8 +314,7 @@ ErrorCode backend_control_create(ControlKind kind, const char* text, ControlStyl
             return GUI_ERROR_MALLOC;
         }
         gtk_fixed_put(GTK_FIXED(gtk_main_fixed), control->outer, x, y);
-        gtk_widget_set_size_request(control->outer, MAX(width, 0),
-                                    kind == GUI_COMBOBOX ? -1 : MAX(height, 0));
+        control_size(control, width, height);
         gtk_widget_show_all(control->outer);
         return GUI_ERROR_NONE;
     });
@@ -323,8 +342,7 @@ ErrorCode backend_control_move(void* handle, int32_t x, int32_t y) {
 ErrorCode backend_control_resize(void* handle, int32_t width, int32_t height) {
     GtkControl* control = static_cast<GtkControl*>(handle);
     return gtk_call([&]() -> ErrorCode {
-        gtk_widget_set_size_request(control->outer, MAX(width, 0),
-                                    control->kind == GUI_COMBOBOX ? -1 : MAX(height, 0));
+        control_size(control, width, height);
         return GUI_ERROR_NONE;
     });
 }
@@ -684,8 +702,8 @@ ErrorCode backend_window_move(int32_t x, int32_t y) {
 
 ErrorCode backend_window_resize(int32_t width, int32_t height) {
     return gtk_call([&]() -> ErrorCode {
-        gtk_widget_set_size_request(gtk_main_fixed, MAX(width - FRAME_WIDTH, 1),
-                                    MAX(height - FRAME_HEIGHT, 1));
+        gtk_widget_set_size_request(gtk_main_fixed, MAX(width - frame_width(), 1),
+                                    MAX(height - frame_height(), 1));
         return GUI_ERROR_NONE;
     });
 }

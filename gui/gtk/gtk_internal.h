@@ -32,10 +32,11 @@ int gtk_on_gui_thread();
 void gtk_shutdown_step(const char* step);
 extern char gtk_shutdown_steps[256];
 
-// The main window's frame as a Win32 window with a caption and a fixed border has it: outer
-// sizes are turned into client sizes with these.
-constexpr int32_t FRAME_WIDTH = 6;
-constexpr int32_t FRAME_HEIGHT = 29;
+// Outer sizes are turned into client sizes with the frame that a window manager adds: none
+// without a window manager, else that of a Win32 window with a caption and a fixed border
+// (6 x 29), the usual size of a decorated frame.
+int32_t frame_width();
+int32_t frame_height();
 
 // ---- Carrying calls to the GUI thread (marshal.cpp) -------------------------------------------
 

@@ -51,8 +51,8 @@ ErrorCode backend_popup_show(const char* caption, const char* text, uint32_t len
         gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
                                        GTK_POLICY_ALWAYS);
         gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
-        gtk_widget_set_size_request(scrolled, POPUP_WIDTH - FRAME_WIDTH,
-                                    POPUP_HEIGHT - FRAME_HEIGHT);
+        gtk_widget_set_size_request(scrolled, POPUP_WIDTH - frame_width(),
+                                    POPUP_HEIGHT - frame_height());
         gtk_container_add(GTK_CONTAINER(scrolled), view);
         gtk_container_add(GTK_CONTAINER(popup), scrolled);
 

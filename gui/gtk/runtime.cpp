@@ -9,6 +9,10 @@
 
 #include "gui/gtk/gtk_internal.h"
 
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
 GtkWidget* gtk_main_window;
 GtkWidget* gtk_main_fixed;
 int gtk_title_latin1;
@@ -28,6 +32,56 @@ struct AppStart {
     int (*entry)(uint32_t, char**);
     GtkEntryHook after_entry;
 };
+
+static bool window_manager_present() {
+#ifdef GDK_WINDOWING_X11
+    GdkScreen* screen = gdk_screen_get_default();
+    if (GDK_IS_X11_SCREEN(screen)) {
+        const char* name = gdk_x11_screen_get_window_manager_name(screen);
+        return name && std::strcmp(name, "unknown") != 0;
+    }
+#endif
+    return true;
+}
+
+// The frame measured on the main window once the window manager has put one around it.
+static int32_t measured_frame_width = -1;
+static int32_t measured_frame_height = -1;
+
+int32_t frame_width() {
+    if (measured_frame_width >= 0) {
+        return measured_frame_width;
+    }
+    return window_manager_present() ? 6 : 0;
+}
+
+int32_t frame_height() {
+    if (measured_frame_height >= 0) {
+        return measured_frame_height;
+    }
+    return window_manager_present() ? 29 : 0;
+}
+
+// Once the window manager's frame is known, the client area is sized so that the outer size is
+// the described one.
+static gboolean on_configure(GtkWidget* window, GdkEvent*, gpointer) {
+    GdkWindow* native = gtk_widget_get_window(window);
+    if (!native || measured_frame_width >= 0) {
+        return FALSE;
+    }
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(native, &frame);
+    int32_t width = frame.width - gdk_window_get_width(native);
+    int32_t height = frame.height - gdk_window_get_height(native);
+    if (width <= 0 && height <= 0) {
+        return FALSE; // no frame (yet)
+    }
+    measured_frame_width = width;
+    measured_frame_height = height;
+    gtk_widget_set_size_request(gtk_main_fixed, MAX(gui_description.width - width, 1),
+                                MAX(gui_description.height - height, 1));
+    return FALSE;
+}
 
 int gtk_on_gui_thread() {
     return std::this_thread::get_id() == gui_thread_id;
@@ -90,6 +144,43 @@ static void on_destroy(GtkWidget*, gpointer) {
     }
 }
 
+// The icon: resource numbers name the program's own icon, "quarnel" in the icon theme, looked for
+// also next to the program (<folder>/icons/hicolor/...), as the build lays it out. 0, or an icon
+// that cannot be found, gives the system's default application icon.
+static void window_icon_set(GtkWidget* window, uint32_t icon) {
+    const char* name = "application-x-executable";
+    if (icon != 0) {
+        static bool searched;
+        GtkIconTheme* theme = gtk_icon_theme_get_default();
+        if (!searched) {
+            searched = true;
+            char* program = g_file_read_link("/proc/self/exe", nullptr);
+            if (program) {
+                char* folder = g_path_get_dirname(program);
+                char* icons = g_build_filename(folder, "icons", nullptr);
+                gtk_icon_theme_append_search_path(theme, icons);
+                g_free(icons);
+                g_free(folder);
+                g_free(program);
+            }
+        }
+        if (gtk_icon_theme_has_icon(theme, "quarnel")) {
+            name = "quarnel";
+        }
+    }
+    gtk_window_set_icon_name(GTK_WINDOW(window), name);
+}
+
+// No maximise box and no sizing: the frame offers moving, minimising and closing only.
+static void on_realize(GtkWidget* window, gpointer) {
+    GdkWindow* native = gtk_widget_get_window(window);
+    gdk_window_set_functions(
+        native, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE));
+    gdk_window_set_decorations(native,
+                               static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE |
+                                                            GDK_DECOR_MENU | GDK_DECOR_MINIMIZE));
+}
+
 static void window_build() {
     const WindowDescription* d = &gui_description;
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -97,12 +188,12 @@ static void window_build() {
     gtk_window_set_title(GTK_WINDOW(window), title);
     g_free(title);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-    gtk_window_set_icon_name(GTK_WINDOW(window), "application-x-executable");
+    window_icon_set(window, d->icon);
     gtk_widget_add_events(window, GDK_KEY_PRESS_MASK);
 
     GtkWidget* fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(fixed, MAX(d->width - FRAME_WIDTH, 1),
-                                MAX(d->height - FRAME_HEIGHT, 1));
+    gtk_widget_set_size_request(fixed, MAX(d->width - frame_width(), 1),
+                                MAX(d->height - frame_height(), 1));
     gtk_container_add(GTK_CONTAINER(window), fixed);
     gtk_style_context_add_class(gtk_widget_get_style_context(window), "quarnel-main");
 
@@ -110,6 +201,8 @@ static void window_build() {
         gtk_window_move(GTK_WINDOW(window), d->x, d->y);
     }
     g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), nullptr);
+    g_signal_connect(window, "configure-event", G_CALLBACK(on_configure), nullptr);
+    g_signal_connect(window, "realize", G_CALLBACK(on_realize), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(on_destroy), nullptr);
     gtk_main_window = window;
     gtk_main_fixed = fixed;
@@ -141,6 +234,7 @@ int gtk_run(int argc, char** argv, int (*entry)(uint32_t, char**), GtkEntryHook 
     gui_thread_id = std::this_thread::get_id();
     gtk_shutdown_steps[0] = '\0';
     description_given = false;
+    measured_frame_width = measured_frame_height = -1;
     gui_gate_reset();
     main_loop = g_main_loop_new(nullptr, FALSE);
     gtk_queue_attach();

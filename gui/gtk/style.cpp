@@ -2,7 +2,8 @@
 // the Win32 look (push buttons 20 pixels high, radio buttons 18), so paddings and minimum sizes
 // shrink to let every control keep the size it was given. The fixed font is "Courier New" at 16
 // pixels where it is installed, else the system's monospace face at that size; every other
-// control uses the system's interface face at 8 points, the size of the Win32 GUI font.
+// control uses the interface face (see default_family_read) at 11 pixels (8 points), the size of
+// the Win32 GUI font.
 #include <cstring>
 
 #include "gui/gtk/gtk_internal.h"
@@ -26,7 +27,13 @@ static int font_installed(const char* family) {
     return found;
 }
 
+// The interface face: a narrow sans where one with Arial's metrics is installed, so that captions
+// laid out for the Win32 GUI font fit their controls; else the desktop's own face.
 static void default_family_read() {
+    if (font_installed("Liberation Sans")) {
+        g_strlcpy(default_family, "Liberation Sans", sizeof default_family);
+        return;
+    }
     char* name = nullptr;
     g_object_get(gtk_settings_get_default(), "gtk-font-name", &name, nullptr);
     if (name) {
@@ -50,12 +57,13 @@ void style_install() {
     char* css = g_strdup_printf(
         ".quarnel-main, .quarnel-main * { font-family: \"%s\"; font-size: %dpx; }\n"
         ".quarnel-fixed, .quarnel-fixed * { font-family: \"%s\"; font-size: %dpx; }\n"
-        ".quarnel-main button { padding: 0 4px; min-height: 0; min-width: 0; }\n"
+        ".quarnel-main button { padding: 0 1px; min-height: 0; min-width: 0; }\n"
         ".quarnel-main checkbutton, .quarnel-main radiobutton { padding: 0; min-height: 0; }\n"
-        ".quarnel-main check, .quarnel-main radio { min-width: 13px; min-height: 13px;"
-        " margin: 0 4px 0 0; padding: 0; }\n"
+        ".quarnel-main check, .quarnel-main radio { min-width: 12px; min-height: 12px;"
+        " margin: 0 3px 0 0; padding: 0; }\n"
         ".quarnel-main checkbutton:dir(rtl) check, .quarnel-main radiobutton:dir(rtl) radio"
-        " { margin: 0 0 0 4px; }\n"
+        " { margin: 0 0 0 3px; }\n"
+        ".quarnel-main checkbutton > label, .quarnel-main radiobutton > label { padding: 0; }\n"
         ".quarnel-main entry { min-height: 0; padding: 0 3px; }\n"
         ".quarnel-main combobox button { padding: 0 4px; min-height: 0; }\n"
         ".quarnel-main frame > label { padding: 0 2px; }\n"

@@ -455,6 +455,8 @@ int gui_test_window(GuiTestWindow* out) {
         out->accepts_drops = gtk_drops_accepted;
         GdkWindow* native = gtk_widget_get_window(window);
         out->shown = native && gdk_window_is_viewable(native);
+        copy_text(out->icon_name, sizeof out->icon_name,
+                  gtk_window_get_icon_name(GTK_WINDOW(window)));
         char* title = text_from_display(gtk_window_get_title(GTK_WINDOW(window)), gtk_title_latin1);
         copy_text(out->title, sizeof out->title, title);
         g_free(title);
@@ -495,11 +497,17 @@ int gui_test_control(uint32_t id, GuiTestControl* out) {
                                 nullptr);
         out->x = x;
         out->y = y;
+        gint width = 0, height = 0;
+        gtk_widget_get_size_request(control->outer, &width, &height);
         // What GtkFixed gives the control: its size request, or its minimum where that is
         // larger; known at once, without waiting for the next layout.
         GtkRequisition minimum;
         gtk_widget_get_preferred_size(control->outer, &minimum, nullptr);
-        gint width = minimum.width, height = minimum.height;
+        out->shown_width = minimum.width;
+        out->shown_height = minimum.height;
+        if (height < 0) {
+            height = minimum.height; // combo boxes take their natural height
+        }
         out->width = width;
         out->height = height;
         out->visible = gtk_widget_get_visible(control->outer);
