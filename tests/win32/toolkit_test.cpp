@@ -371,6 +371,11 @@ TEST(Window, TheMainWindowIsCreatedAsDescribed) {
         EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(100)),
                   reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICON)));
         EXPECT_EQ(5, GetClassLongPtrA(window, GCLP_HBRBACKGROUND));
+        GuiTestWindow seen{};
+        ASSERT_TRUE(gui_test_window(&seen));
+        EXPECT_TRUE(seen.shown);
+        EXPECT_STREQ("#100", seen.icon_name);
+        EXPECT_FALSE(seen.resizable);
     });
 }
 
