@@ -13,13 +13,17 @@
 //   same-elf                   uses the previous case's file (with neither: an empty file)
 //   search TEXT, replace TEXT, stdin TEXT   pattern texts (appended; escapes below)
 //   args TEXT                  arguments; {elf} {search} {replace} {out} {missing} {dir}
-//                              stand for the files of the case
-//   line TEXT                  an expected output line: TEXT, then CR LF
+//                              stand for the files of the case, {sample} for the bundled
+//                              sample's folder
+//   line TEXT                  an expected output line: TEXT, then CR LF; {version} stands for
+//                              the program's version
 //   text TEXT                  expected output without a line end
 //   to-file                    the expected output goes to {out}, standard output stays empty
+//   old TEXT                   {out} holds TEXT before the run
 //   status N                   expected exit status (numbers: decimal, or 0x hexadecimal)
 //   err TEXT                   the one expected line on standard error
-//   usage                      standard error must show the usage
+//   usage                      the usage is shown: on standard output when the status is 0,
+//                              else on standard error
 //   end                        ends the case
 // TEXT escapes: \r \n \t \\ \xHH and \e (nothing: keeps trailing blanks visible).
 #include <gtest/gtest.h>
@@ -40,21 +44,17 @@ namespace {
 namespace fs = std::filesystem;
 
 struct ContractCase {
-    std::string name;
-    std::string where; // file:line of its `case` line
-    std::string elf;
-    std::string search;
-    std::string replace;
-    std::string input;
-    bool has_search = false;
-    bool has_replace = false;
-    std::string args;
-    std::string out;
-    bool to_file = false;
-    int status = -1;
-    std::string err;
+    std::string name, where; // where: file:line of its `case` line
+    std::string elf, search, replace, input, args, out, old, err;
+    bool has_search = false, has_replace = false, has_old = false, to_file = false;
     bool usage = false;
+    int status = -1;
 };
+
+// Names a failing case by its place instead of its bytes.
+void PrintTo(const ContractCase& c, std::ostream* out) {
+    *out << c.where;
+}
 
 std::string file_read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,29 +64,21 @@ std::string file_read(const std::string& path) {
 }
 
 void file_write(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
+        char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
+        if (!c) {
             bytes += text[i];
-            continue;
-        }
-        char c = text[++i];
-        if (c == 'r') {
-            bytes += '\r';
-        } else if (c == 'n') {
-            bytes += '\n';
-        } else if (c == 't') {
-            bytes += '\t';
         } else if (c == 'x' && i + 2 < text.size()) {
             bytes += char(std::stoul(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else if (c != 'e') {
-            bytes += c;
+            bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
         }
     }
     return bytes;
@@ -105,54 +97,48 @@ uint32_t number(const std::string& word) {
 // The ELF file under construction: its bytes are made when the first `put`, `cut`, `phoff`
 // or `phnum` needs them, or at `end`.
 struct ElfDraft {
-    bool open = false;
+    bool open = false, made = false;
     uint32_t size = 0;
     std::vector<std::vector<uint32_t>> segments;
     std::string bytes;
-    bool made = false;
 
     void make() {
         if (made) {
             return;
         }
+        made = true;
         bytes.assign(size, '\0');
         const char magic[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
-        for (size_t k = 0; k < sizeof magic && k < bytes.size(); k++) {
+        for (size_t k = 0; k < sizeof magic && k < size; k++) {
             bytes[k] = magic[k];
         }
         put32(bytes, 28, 52);
-        if (bytes.size() > 44) {
+        if (size > 44) {
             bytes[44] = char(segments.size());
         }
         for (size_t i = 0; i < segments.size(); i++) {
-            uint32_t h = uint32_t(52 + 32 * i);
             const std::vector<uint32_t>& s = segments[i];
-            put32(bytes, h, s[0]);
-            put32(bytes, h + 4, s[1]);
-            put32(bytes, h + 8, s[2]);
-            put32(bytes, h + 12, s[2]);
-            put32(bytes, h + 16, s[3]);
-            put32(bytes, h + 20, s[3]);
-            put32(bytes, h + 24, s[4]);
+            uint32_t fields[] = {s[0], s[1], s[2], s[2], s[3], s[3], s[4]};
+            for (uint32_t k = 0; k < 7; k++) {
+                put32(bytes, uint32_t(52 + 32 * i + 4 * k), fields[k]);
+            }
         }
-        made = true;
     }
 };
 
 std::vector<ContractCase> cases_read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<ContractCase> cases;
-    ContractCase current;
+    ContractCase c;
     ElfDraft elf;
-    std::string previous_elf;
+    std::string previous_elf, line;
     bool inside = false;
-    std::string line;
-    int number_of_line = 0;
+    int line_number = 0;
     auto fail = [&](const std::string& why) {
-        throw std::runtime_error(path + ":" + std::to_string(number_of_line) + ": " + why);
+        throw std::runtime_error(path + ":" + std::to_string(line_number) + ": " + why);
     };
     while (std::getline(in, line)) {
-        number_of_line++;
+        line_number++;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -163,26 +149,23 @@ std::vector<ContractCase> cases_read(const std::string& path) {
         std::string word = line.substr(0, blank);
         std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
         std::istringstream values(rest);
+        std::string field;
         if (word == "case") {
             if (inside) {
                 fail("case inside a case");
             }
-            current = ContractCase{};
-            current.name = rest;
-            current.where = path + ":" + std::to_string(number_of_line);
+            c = ContractCase{};
+            c.name = rest;
+            c.where = path + ":" + std::to_string(line_number);
             elf = ElfDraft{};
             inside = true;
-            continue;
-        }
-        if (!inside) {
+        } else if (!inside) {
             fail("directive outside a case");
-        }
-        if (word == "elf") {
+        } else if (word == "elf") {
             elf.open = true;
             elf.size = number(rest);
         } else if (word == "seg") {
             std::vector<uint32_t> fields;
-            std::string field;
             while (values >> field) {
                 fields.push_back(number(field));
             }
@@ -192,7 +175,6 @@ std::vector<ContractCase> cases_read(const std::string& path) {
             elf.segments.push_back(fields);
         } else if (word == "put" || word == "phoff" || word == "phnum" || word == "cut") {
             elf.make();
-            std::string field;
             values >> field;
             uint32_t at = number(field);
             if (word == "put") {
@@ -211,39 +193,35 @@ std::vector<ContractCase> cases_read(const std::string& path) {
                 elf.bytes.resize(at);
             }
         } else if (word == "same-elf") {
-            current.elf = previous_elf;
-        } else if (word == "search") {
-            current.search += unescape(rest);
-            current.has_search = true;
-        } else if (word == "replace") {
-            current.replace += unescape(rest);
-            current.has_replace = true;
+            c.elf = previous_elf;
+        } else if (word == "search" || word == "replace") {
+            (word == "search" ? c.has_search : c.has_replace) = true;
+            (word == "search" ? c.search : c.replace) += unescape(rest);
         } else if (word == "stdin") {
-            current.input += unescape(rest);
+            c.input += unescape(rest);
         } else if (word == "args") {
-            current.args = rest;
-        } else if (word == "line") {
-            current.out += unescape(rest) + "\r\n";
-        } else if (word == "text") {
-            current.out += unescape(rest);
-        } else if (word == "to-file") {
-            current.to_file = true;
+            c.args = rest;
+        } else if (word == "line" || word == "text") {
+            c.out += unescape(rest) + (word == "line" ? "\r\n" : "");
+        } else if (word == "old") {
+            c.old = unescape(rest);
+            c.has_old = true;
+        } else if (word == "to-file" || word == "usage") {
+            (word == "usage" ? c.usage : c.to_file) = true;
         } else if (word == "status") {
-            current.status = int(number(rest));
+            c.status = int(number(rest));
         } else if (word == "err") {
-            current.err = unescape(rest) + "\n";
-        } else if (word == "usage") {
-            current.usage = true;
+            c.err = unescape(rest) + "\n";
         } else if (word == "end") {
             if (elf.open) {
                 elf.make();
-                current.elf = elf.bytes;
+                c.elf = elf.bytes;
             }
-            if (current.status < 0 || current.args.empty()) {
+            if (c.status < 0 || c.args.empty()) {
                 fail("a case needs args and status");
             }
-            previous_elf = current.elf;
-            cases.push_back(current);
+            previous_elf = c.elf;
+            cases.push_back(c);
             inside = false;
         } else {
             fail("unknown directive " + word);
@@ -298,25 +276,27 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     std::string dir = std::string(QUARNEL_CONTRACT_WORK) + "/" + c.name;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    std::string elf = dir + "/game.elf";
-    std::string search = dir + "/search.txt";
-    std::string replace = dir + "/replace.txt";
     std::string out_file = dir + "/result.txt";
-    file_write(elf, c.elf);
+    file_write(dir + "/game.elf", c.elf);
     if (c.has_search) {
-        file_write(search, c.search);
+        file_write(dir + "/search.txt", c.search);
     }
     if (c.has_replace) {
-        file_write(replace, c.replace);
+        file_write(dir + "/replace.txt", c.replace);
+    }
+    if (c.has_old) {
+        file_write(out_file, c.old);
     }
     file_write(dir + "/stdin.bin", c.input);
     std::string args = c.args;
-    args = replace_all(args, "{elf}", in_quotes(elf));
-    args = replace_all(args, "{search}", in_quotes(search));
-    args = replace_all(args, "{replace}", in_quotes(replace));
-    args = replace_all(args, "{out}", in_quotes(out_file));
-    args = replace_all(args, "{missing}", in_quotes(dir + "/no-such-file"));
-    args = replace_all(args, "{dir}", in_quotes(dir));
+    const std::pair<const char*, std::string> names[] = {
+        {"{elf}", dir + "/game.elf"},         {"{search}", dir + "/search.txt"},
+        {"{replace}", dir + "/replace.txt"},  {"{out}", out_file},
+        {"{missing}", dir + "/no-such-file"}, {"{dir}", dir},
+        {"{sample}", QUARNEL_SAMPLE_DIR}};
+    for (const auto& [name, path] : names) {
+        args = replace_all(args, name, in_quotes(path));
+    }
 
     std::string command = in_quotes(QUARNEL_CLI) + " " + args + " <" +
                           in_quotes(dir + "/stdin.bin") + " >" + in_quotes(dir + "/stdout.bin") +
@@ -330,13 +310,16 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     std::erase(err, '\r'); // standard error is a text stream
 
     EXPECT_EQ(status, c.status);
-    if (c.to_file) {
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(file_read(out_file), c.out);
+    std::string expected = replace_all(c.out, "{version}", QUARNEL_CLI_VERSION);
+    if (c.usage && c.status == 0) {
+        EXPECT_EQ(out.rfind("usage: quarnel-cli", 0), 0u) << out;
     } else {
-        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(out, c.to_file ? "" : expected);
     }
-    if (c.usage) {
+    if (c.to_file || c.has_old) {
+        EXPECT_EQ(file_read(out_file), c.to_file ? expected : c.old);
+    }
+    if (c.usage && c.status != 0) {
         EXPECT_NE(err.find("usage: quarnel-cli"), std::string::npos) << err;
     } else {
         EXPECT_EQ(err, c.err);
