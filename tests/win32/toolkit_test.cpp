@@ -371,6 +371,11 @@ TEST(Window, TheMainWindowIsCreatedAsDescribed) {
         EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(100)),
                   reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICON)));
         EXPECT_EQ(5, GetClassLongPtrA(window, GCLP_HBRBACKGROUND));
+        GuiTestWindow seen{};
+        ASSERT_TRUE(gui_test_window(&seen));
+        EXPECT_TRUE(seen.shown);
+        EXPECT_STREQ("#100", seen.icon_name);
+        EXPECT_FALSE(seen.resizable);
     });
 }
 
@@ -560,6 +565,60 @@ TEST(Notifications, TheTextPopUpIsPlacedOverTheWindowAndBlocksItUntilClosed) {
     });
     DeleteFileA(path.c_str());
     DeleteFileA(empty.c_str());
+}
+
+TEST(Dialogs, ChoosingAFileElsewhereKeepsTheCurrentDirectory) {
+    char folder[MAX_PATH] = "";
+    GetTempPathA(sizeof(folder), folder);
+    static std::string chosen_file;
+    chosen_file = std::string(folder) + "quarnel-dialog-test.elf";
+    FILE* file = std::fopen(chosen_file.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    std::fclose(file);
+    session(nullptr, [] {
+        char before[MAX_PATH] = "";
+        GetCurrentDirectoryA(sizeof(before), before);
+        struct Outcome {
+            ErrorCode code = 99;
+            const char* path = "unset";
+            std::string copy;
+        };
+        static Outcome outcome;
+        for (bool cancel : {true, false}) {
+            outcome = Outcome{};
+            std::thread opener([] {
+                gui_test_on_gui_thread(
+                    [](void*) {
+                        outcome.code = gui_dialog_open_file("Pick", nullptr, nullptr, nullptr,
+                                                            "ELF File\0*.elf\0All Files\0*.*\0",
+                                                            &outcome.path);
+                        outcome.copy = outcome.path ? outcome.path : "";
+                    },
+                    nullptr);
+            });
+            GuiTestModal modal{};
+            ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+            EXPECT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+            EXPECT_EQ(2u, modal.filter_count);
+            EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("game.txt"));
+            ASSERT_TRUE(gui_test_file_answer(cancel ? nullptr : chosen_file.c_str()));
+            opener.join();
+            EXPECT_EQ(0u, outcome.code);
+            if (cancel) {
+                EXPECT_EQ(nullptr, outcome.path);
+            } else {
+                EXPECT_STRCASEEQ(chosen_file.c_str(), outcome.copy.c_str());
+            }
+            char after[MAX_PATH] = "";
+            GetCurrentDirectoryA(sizeof(after), after);
+            EXPECT_STREQ(before, after);
+        }
+        const char* path = nullptr;
+        EXPECT_EQ(1u, gui_dialog_save_file(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(nullptr, path);
+    });
+    DeleteFileA(chosen_file.c_str());
 }
 
 TEST(Events, OnlyButtonsCheckBoxesRadioButtonsAndComboSelectionsReachTheHandler) {
