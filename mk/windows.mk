@@ -21,7 +21,8 @@ dist-windows: windows
 	rm -rf dist/quarnel-windows dist/quarnel-windows.zip
 	mkdir -p dist/quarnel-windows
 	cp $(WIN_BUILD)/quarnel.exe $(WIN_BUILD)/quarnel-cli.exe dist/quarnel-windows/
-	cp readme.txt dist/quarnel-windows/
+	# Windows text: the help pop-up's text box breaks lines only at CR LF.
+	sed 's/\r*$$/\r/' readme.txt >dist/quarnel-windows/readme.txt
 	cd dist && zip -q -9 -r quarnel-windows.zip quarnel-windows
 	@echo "dist/quarnel-windows.zip"
 

@@ -3,6 +3,7 @@
 // windows.h first: the other system headers build on it.
 #include "gui/win32/win32_internal.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -259,6 +260,9 @@ int win32_toolkit_run(int (*entry)(uint32_t argc, char** argv), uint32_t argc, c
         return start_failure("Window Creation Failed");
     }
     toolkit.main_window = window;
+    // The progress bar's class lives in comctl32, which nothing else would load.
+    INITCOMMONCONTROLSEX common_controls = {sizeof(common_controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&common_controls);
     toolkit.fixed_font = CreateFontA(16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Courier New");
     if (gui_description.on_drop) {
         DragAcceptFiles(window, TRUE);

@@ -611,6 +611,14 @@ int gui_test_window(GuiTestWindow* window) {
     window->sensitive = IsWindowEnabled(main) ? 1 : 0;
     window->accepts_drops = (GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) ? 1 : 0;
     GetWindowTextA(main, window->title, sizeof(window->title));
+    window->shown = IsWindowVisible(main) ? 1 : 0;
+    // Win32 icons are resources, not theme names: "#100" names resource 100.
+    if (gui_description.icon) {
+        std::snprintf(window->icon_name, sizeof(window->icon_name), "#%u",
+                      static_cast<unsigned>(gui_description.icon));
+    } else {
+        copy_text(window->icon_name, sizeof(window->icon_name), "IDI_APPLICATION");
+    }
     return 1;
 }
 
@@ -630,6 +638,9 @@ int gui_test_control(uint32_t id, GuiTestControl* control) {
     control->y = rect.top;
     control->width = rect.right - rect.left;
     control->height = rect.bottom - rect.top;
+    // A Win32 control is drawn at exactly the size it was given.
+    control->shown_width = control->width;
+    control->shown_height = control->height;
     control->visible = IsWindowVisible(window) ? 1 : 0;
     control->enabled = IsWindowEnabled(window) ? 1 : 0;
     font_of(window, control);
@@ -668,6 +679,10 @@ int gui_test_popup(GuiTestPopup* popup) {
     popup->width = rect.right - rect.left;
     popup->height = rect.bottom - rect.top;
     GetWindowTextA(window, popup->title, sizeof(popup->title));
+    RECT client = {};
+    GetClientRect(window, &client);
+    popup->client_width = client.right;
+    popup->client_height = client.bottom;
     HWND box = GetDlgItem(window, 999);
     if (box) {
         GetWindowTextA(box, popup->text, sizeof(popup->text));

@@ -25,7 +25,7 @@ TEST(Report, ShowsTheCheckNumberAndTheTraceInAnOkBox) {
     app_session([] {
         GuiTestModal modal = report_shown([] {
             TRACE_CALL("load_elf", 433, "app", "Error accessing control",
-                       gui_control_set_text(999, "no such control"));
+                       gui_control_set_text(0, "no such control"));
         });
         EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
         EXPECT_EQ(GUI_NOTIFY_OK, modal.type);

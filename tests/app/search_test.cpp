@@ -152,7 +152,10 @@ TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
                 EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
-                EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100104"));
+                // The word at 0x00100104: a PNACH line, or a raw code (write command 2).
+                const char* line =
+                    format == ID_FORMAT_PNACH ? "patch=1,EE,00100104,word," : "\n20100104 ";
+                EXPECT_NE(std::string::npos, control_text(ID_RESULT).find(line));
             }
         }
         // The other formats keep the alignment that the user chose.

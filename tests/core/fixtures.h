@@ -18,34 +18,24 @@ struct SegmentSpec {
     uint32_t type, offset, address, file_size, flags;
 };
 
-inline void put32(std::vector<uint8_t>& bytes, uint32_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
-// A little-endian ELF file of `size` bytes, its program header table at byte 52.
-inline std::vector<uint8_t> elf_bytes(uint32_t size, const std::vector<SegmentSpec>& segments,
-                                      uint32_t at = 0, std::vector<uint8_t> content = {}) {
+// A little-endian ELF file of `size` zero bytes, its program header table at byte 52.
+inline std::vector<uint8_t> elf_bytes(uint32_t size, const std::vector<SegmentSpec>& segments) {
     std::vector<uint8_t> bytes(size, 0);
-    memcpy(bytes.data(),
-           "\x7F"
-           "ELF",
-           4);
-    put32(bytes, 28, 52);
+    auto put32 = [&](uint32_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        }
+    };
+    put32(0, 0x464C457F);
+    put32(28, 52);
     bytes[44] = static_cast<uint8_t>(segments.size());
     for (uint32_t i = 0; i < segments.size(); ++i) {
         const SegmentSpec& s = segments[i];
-        for (uint32_t field : {0u, 1u, 2u, 4u, 6u}) {
-            uint32_t v = field == 0   ? s.type
-                         : field == 1 ? s.offset
-                         : field == 2 ? s.address
-                         : field == 4 ? s.file_size
-                                      : s.flags;
-            put32(bytes, 52 + 32 * i + 4 * field, v);
+        const uint32_t fields[] = {s.type, s.offset, s.address, 0, s.file_size, 0, s.flags};
+        for (uint32_t k = 0; k < 7; ++k) {
+            put32(52 + 32 * i + 4 * k, fields[k]);
         }
     }
-    std::copy(content.begin(), content.end(), bytes.begin() + at);
     return bytes;
 }
 

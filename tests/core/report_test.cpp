@@ -17,33 +17,24 @@ std::string compose(const ErrorReport& report, std::string* caption = nullptr) {
 }
 
 TEST(ErrorReport, Forms) {
-    ErrorReport report{"Error allocating memory",
-                       "core",
-                       794,
-                       "parse_pattern",
-                       0,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       0,
-                       nullptr,
-                       nullptr};
     std::string caption;
+    ErrorReport report{};
+    report.message = "Error allocating memory";
+    report.unit = "core";
+    report.line = 794;
+    report.function = "parse_pattern";
     EXPECT_EQ(compose(report, &caption),
               "Error allocating memory\r\n\r\nTrace\r\n\t[core]:parse_pattern()\r\n");
     EXPECT_EQ(caption, "Error 0794");
 
-    report = {"Error accessing control",
-              "app",
-              7,
-              "load_elf",
-              1,
-              gui_error_texts[1],
-              gui_error_texts[0],
-              "gui_control_set_text",
-              0,
-              nullptr,
-              nullptr};
+    report.message = "Error accessing control";
+    report.unit = "app";
+    report.line = 7;
+    report.function = "load_elf";
+    report.code = 1;
+    report.code_text = gui_error_texts[1];
+    report.gui_unit = gui_error_texts[0];
+    report.gui_function = "gui_control_set_text";
     const std::string head = "Error accessing control\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
                              "\t:[gui]:gui_control_set_text()";
     EXPECT_EQ(compose(report, &caption), head + "\r\n\tNull Pointer Error");

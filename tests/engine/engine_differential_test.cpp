@@ -102,7 +102,7 @@ void random_pattern(TestRandom& rng, const std::vector<uint8_t>& file, TestPatte
 TEST(EngineDifferential, RandomFilesLayoutsPatternsAndOptions) {
     TestRandom rng{20240611};
     uint64_t total_matches = 0;
-    for (int round = 0; round < 2500; round++) {
+    for (int round = 0; round < 2000; round++) {
         uint32_t size = 1 + rng.below(rng.chance(80) ? 700 : 5000);
         std::vector<uint8_t> file = random_file(rng, size);
         TestImage image(file, random_segments(rng, size), random_segments(rng, size));

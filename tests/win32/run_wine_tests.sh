@@ -20,8 +20,8 @@ WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-wine.XXXXXX")
 export WINEPREFIX
 
 cleanup() {
-    "$wineserver" -k >/dev/null 2>&1 || true
-    "$wineserver" -w >/dev/null 2>&1 || true
+    timeout 60 "$wineserver" -k >/dev/null 2>&1 || true
+    timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
@@ -30,10 +30,18 @@ trap cleanup EXIT
 # start them here with their output on /dev/null.
 start=$(date +%s)
 "$wineserver" -p </dev/null >/dev/null 2>&1
-"$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+timeout 300 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
 # Without a window manager, Wine waits two seconds for every managed top-level window that goes
 # away (a message box, the main window): the test windows are left unmanaged instead.
 "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+# Wine's desktop process starts with the first window and ends a while after the last one has
+# gone; started by a test, it would hold the runner's output open for those seconds. A window
+# that stays open for the whole run keeps one desktop process alive from here.
+"$WINE64" notepad.exe </dev/null >/dev/null 2>&1 &
+for _ in $(seq 300); do
+    xwininfo -root -tree 2>/dev/null | grep -q -i 'notepad' && break
+    sleep 0.1
+done
 echo "Wine prefix ready in $(($(date +%s) - start)) s: $WINEPREFIX"
 
 cd "$win_build"

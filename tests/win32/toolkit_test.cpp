@@ -371,6 +371,11 @@ TEST(Window, TheMainWindowIsCreatedAsDescribed) {
         EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(100)),
                   reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICON)));
         EXPECT_EQ(5, GetClassLongPtrA(window, GCLP_HBRBACKGROUND));
+        GuiTestWindow seen{};
+        ASSERT_TRUE(gui_test_window(&seen));
+        EXPECT_TRUE(seen.shown);
+        EXPECT_STREQ("#100", seen.icon_name);
+        EXPECT_FALSE(seen.resizable);
     });
 }
 
@@ -407,6 +412,40 @@ TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
         EXPECT_EQ(0u, asked.load());
         EXPECT_EQ(GUI_ANSWER_NO, answer);
     });
+}
+
+// Refuses the creation of every window while set, as a system out of resources would.
+std::atomic<bool> refuse_creation{false};
+
+LRESULT CALLBACK refuse_windows(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HCBT_CREATEWND && refuse_creation) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST(Threads, AFailureOnTheGuiThreadIsHandedBackToTheCaller) {
+    HHOOK hook = SetWindowsHookExA(WH_CBT, refuse_windows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    session(nullptr, [] {
+        refuse_creation = true;
+        for (ControlKind kind : {GUI_BUTTON, GUI_PROGRESSBAR}) {
+            trace_context()->system_call = nullptr;
+            SetLastError(0);
+            ErrorCode code = gui_control_create(kind, "refused", 0, 60 + kind, 0, 0, 10, 10);
+            DWORD error = GetLastError();
+            EXPECT_EQ(3u, code);
+            EXPECT_STREQ(kind == GUI_PROGRESSBAR ? "CreateWindowEx" : "CreateWindow",
+                         trace_context()->system_call);
+            EXPECT_NE(0u, error);
+            EXPECT_EQ(toolkit.gui_last_error, error);
+            EXPECT_EQ(nullptr, control_window(60 + kind));
+        }
+        refuse_creation = false;
+        EXPECT_EQ(0u, gui_control_create(GUI_BUTTON, "accepted", 0, 70, 0, 0, 10, 10));
+    });
+    UnhookWindowsHookEx(hook);
 }
 
 TEST(Threads, AMarshalledCallOnTheGuiThreadRunsInPlace) {
@@ -528,6 +567,60 @@ TEST(Notifications, TheTextPopUpIsPlacedOverTheWindowAndBlocksItUntilClosed) {
     DeleteFileA(empty.c_str());
 }
 
+TEST(Dialogs, ChoosingAFileElsewhereKeepsTheCurrentDirectory) {
+    char folder[MAX_PATH] = "";
+    GetTempPathA(sizeof(folder), folder);
+    static std::string chosen_file;
+    chosen_file = std::string(folder) + "quarnel-dialog-test.elf";
+    FILE* file = std::fopen(chosen_file.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    std::fclose(file);
+    session(nullptr, [] {
+        char before[MAX_PATH] = "";
+        GetCurrentDirectoryA(sizeof(before), before);
+        struct Outcome {
+            ErrorCode code = 99;
+            const char* path = "unset";
+            std::string copy;
+        };
+        static Outcome outcome;
+        for (bool cancel : {true, false}) {
+            outcome = Outcome{};
+            std::thread opener([] {
+                gui_test_on_gui_thread(
+                    [](void*) {
+                        outcome.code = gui_dialog_open_file("Pick", nullptr, nullptr, nullptr,
+                                                            "ELF File\0*.elf\0All Files\0*.*\0",
+                                                            &outcome.path);
+                        outcome.copy = outcome.path ? outcome.path : "";
+                    },
+                    nullptr);
+            });
+            GuiTestModal modal{};
+            ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
+            EXPECT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+            EXPECT_EQ(2u, modal.filter_count);
+            EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("game.txt"));
+            ASSERT_TRUE(gui_test_file_answer(cancel ? nullptr : chosen_file.c_str()));
+            opener.join();
+            EXPECT_EQ(0u, outcome.code);
+            if (cancel) {
+                EXPECT_EQ(nullptr, outcome.path);
+            } else {
+                EXPECT_STRCASEEQ(chosen_file.c_str(), outcome.copy.c_str());
+            }
+            char after[MAX_PATH] = "";
+            GetCurrentDirectoryA(sizeof(after), after);
+            EXPECT_STREQ(before, after);
+        }
+        const char* path = nullptr;
+        EXPECT_EQ(1u, gui_dialog_save_file(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(nullptr, path);
+    });
+    DeleteFileA(chosen_file.c_str());
+}
+
 TEST(Events, OnlyButtonsCheckBoxesRadioButtonsAndComboSelectionsReachTheHandler) {
     session(create_style_controls, [] {
         ASSERT_EQ(0u, gui_combobox_add(18, "first"));
@@ -631,6 +724,35 @@ TEST(Taskbar, ProgressWorksOnlyOnceTheTaskbarButtonExists) {
         EXPECT_EQ(0u, gui_taskbar_progressbar_set(50));
         EXPECT_EQ(0u, gui_taskbar_progressbar_state(0));
     });
+}
+
+// What every program linked with the toolkit carries: icon group 100 with the seven sizes in
+// 32-bit colour, and the manifest asking for common controls 6 and the invoker's rights.
+TEST(Resources, IconGroupAndManifest) {
+    HMODULE program = GetModuleHandleA(nullptr);
+    HRSRC group = FindResourceA(program, MAKEINTRESOURCEA(100), MAKEINTRESOURCEA(14));
+    ASSERT_NE(nullptr, group);
+    const uint8_t* directory =
+        static_cast<const uint8_t*>(LockResource(LoadResource(program, group)));
+    ASSERT_NE(nullptr, directory);
+    uint16_t count = static_cast<uint16_t>(directory[4] | directory[5] << 8);
+    ASSERT_EQ(7u, count);
+    std::vector<int> sizes;
+    for (uint16_t i = 0; i < count; i++) {
+        const uint8_t* entry = directory + 6 + 14 * i; // packed GRPICONDIRENTRY
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+        EXPECT_EQ(entry[0], entry[1]);
+        EXPECT_EQ(32, entry[6] | entry[7] << 8);
+    }
+    EXPECT_EQ((std::vector<int>{128, 96, 64, 48, 32, 24, 16}), sizes);
+
+    HRSRC manifest = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, manifest);
+    std::string text(static_cast<const char*>(LockResource(LoadResource(program, manifest))),
+                     SizeofResource(program, manifest));
+    EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls"));
+    EXPECT_NE(std::string::npos, text.find("version=\"6.0.0.0\""));
+    EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\""));
 }
 
 int main(int argc, char** argv) {

@@ -3,25 +3,21 @@
 // expected texts were worked out by hand from the rules of the search, not taken from a run.
 //
 // A case file is read line by line; '#' starts a comment line. Directives:
-//   case NAME                  starts a case
-//   elf SIZE                   a zero-filled ELF file of SIZE bytes: magic, e_phoff 52, and
-//                              one program header per `seg` line from byte 52 on
-//   seg TYPE OFFSET VADDR FILESZ FLAGS
+//   case NAME / end            start and end a case
+//   elf SIZE                   a zero-filled ELF file: magic, e_phoff 52, e_phnum, and one
+//   seg TYPE OFFSET VADDR FILESZ FLAGS       program header per `seg` from byte 52 on
 //   put OFFSET BYTE...         hexadecimal bytes written into the file
-//   phoff VALUE, phnum VALUE   overwrite e_phoff or e_phnum after the headers are written
-//   cut SIZE                   truncates the file
-//   same-elf                   uses the previous case's file (with neither: an empty file)
-//   search TEXT, replace TEXT, stdin TEXT   pattern texts (appended; escapes below)
-//   args TEXT                  arguments; {elf} {search} {replace} {out} {missing} {dir}
-//                              stand for the files of the case
-//   line TEXT                  an expected output line: TEXT, then CR LF
-//   text TEXT                  expected output without a line end
-//   to-file                    the expected output goes to {out}, standard output stays empty
-//   status N                   expected exit status (numbers: decimal, or 0x hexadecimal)
-//   err TEXT                   the one expected line on standard error
-//   usage                      standard error must show the usage
-//   end                        ends the case
-// TEXT escapes: \r \n \t \\ \xHH and \e (nothing: keeps trailing blanks visible).
+//   phoff N, phnum N, cut SIZE overwrite e_phoff or e_phnum, truncate the file
+//   same-elf                   the previous case's file (with no elf either: an empty file)
+//   search, replace, stdin TEXT   pattern texts (appended)
+//   args TEXT                  {elf} {search} {replace} {out} {missing} stand for the case's
+//                              files, {sample} for the bundled sample's folder
+//   line TEXT, text TEXT       expected output, with or without CR LF; {version}: the version
+//   to-file, old TEXT          the output is expected in {out}; {out} holds TEXT beforehand
+//   status N, err TEXT         expected exit status, and the one line on standard error
+//   usage                      the usage is expected, on standard output when status is 0
+// Numbers are decimal or 0x hexadecimal. TEXT escapes: \r \n \t \\ \xHH and \e (nothing:
+// keeps trailing blanks visible).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -40,60 +37,48 @@ namespace {
 namespace fs = std::filesystem;
 
 struct ContractCase {
-    std::string name;
-    std::string where; // file:line of its `case` line
-    std::string elf;
-    std::string search;
-    std::string replace;
-    std::string input;
-    bool has_search = false;
-    bool has_replace = false;
-    std::string args;
-    std::string out;
-    bool to_file = false;
+    std::string name, where; // where: file:line of its `case` line
+    std::string elf, input, args, out, err;
+    std::optional<std::string> search, replace, old; // files only written when named
+    bool to_file = false, usage = false;
     int status = -1;
-    std::string err;
-    bool usage = false;
 };
 
+// Names a failing case by its place instead of its bytes.
+void PrintTo(const ContractCase& c, std::ostream* out) {
+    *out << c.where;
+}
+
 std::string file_read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
 }
 
 void file_write(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
+        char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
+        if (!c) {
             bytes += text[i];
-            continue;
-        }
-        char c = text[++i];
-        if (c == 'r') {
-            bytes += '\r';
-        } else if (c == 'n') {
-            bytes += '\n';
-        } else if (c == 't') {
-            bytes += '\t';
         } else if (c == 'x' && i + 2 < text.size()) {
             bytes += char(std::stoul(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else if (c != 'e') {
-            bytes += c;
+            bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
         }
     }
     return bytes;
 }
 
-void put32(std::string& f, uint32_t at, uint32_t value) {
-    for (uint32_t k = 0; k < 4 && at + k < f.size(); k++) {
+// Writes the low `size` bytes of `value` little-endian, as far as the file reaches.
+void put(std::string& f, uint32_t at, uint32_t value, uint32_t size = 4) {
+    for (uint32_t k = 0; k < size && at + k < f.size(); k++) {
         f[at + k] = char(value >> (8 * k));
     }
 }
@@ -102,57 +87,19 @@ uint32_t number(const std::string& word) {
     return uint32_t(std::stoul(word, nullptr, 0));
 }
 
-// The ELF file under construction: its bytes are made when the first `put`, `cut`, `phoff`
-// or `phnum` needs them, or at `end`.
-struct ElfDraft {
-    bool open = false;
-    uint32_t size = 0;
-    std::vector<std::vector<uint32_t>> segments;
-    std::string bytes;
-    bool made = false;
-
-    void make() {
-        if (made) {
-            return;
-        }
-        bytes.assign(size, '\0');
-        const char magic[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
-        for (size_t k = 0; k < sizeof magic && k < bytes.size(); k++) {
-            bytes[k] = magic[k];
-        }
-        put32(bytes, 28, 52);
-        if (bytes.size() > 44) {
-            bytes[44] = char(segments.size());
-        }
-        for (size_t i = 0; i < segments.size(); i++) {
-            uint32_t h = uint32_t(52 + 32 * i);
-            const std::vector<uint32_t>& s = segments[i];
-            put32(bytes, h, s[0]);
-            put32(bytes, h + 4, s[1]);
-            put32(bytes, h + 8, s[2]);
-            put32(bytes, h + 12, s[2]);
-            put32(bytes, h + 16, s[3]);
-            put32(bytes, h + 20, s[3]);
-            put32(bytes, h + 24, s[4]);
-        }
-        made = true;
-    }
-};
-
 std::vector<ContractCase> cases_read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<ContractCase> cases;
-    ContractCase current;
-    ElfDraft elf;
-    std::string previous_elf;
+    ContractCase c;
+    std::string previous_elf, line;
     bool inside = false;
-    std::string line;
-    int number_of_line = 0;
+    uint32_t segments = 0;
+    int line_number = 0;
     auto fail = [&](const std::string& why) {
-        throw std::runtime_error(path + ":" + std::to_string(number_of_line) + ": " + why);
+        throw std::runtime_error(path + ":" + std::to_string(line_number) + ": " + why);
     };
     while (std::getline(in, line)) {
-        number_of_line++;
+        line_number++;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -163,87 +110,78 @@ std::vector<ContractCase> cases_read(const std::string& path) {
         std::string word = line.substr(0, blank);
         std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
         std::istringstream values(rest);
+        std::string field;
         if (word == "case") {
             if (inside) {
                 fail("case inside a case");
             }
-            current = ContractCase{};
-            current.name = rest;
-            current.where = path + ":" + std::to_string(number_of_line);
-            elf = ElfDraft{};
+            c = ContractCase{};
+            for (char ch : rest) { // a test name and a folder name
+                c.name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+            }
+            c.where = path + ":" + std::to_string(line_number);
             inside = true;
-            continue;
-        }
-        if (!inside) {
+        } else if (!inside) {
             fail("directive outside a case");
-        }
-        if (word == "elf") {
-            elf.open = true;
-            elf.size = number(rest);
+        } else if (word == "elf") {
+            c.elf.assign(number(rest), '\0');
+            put(c.elf, 0, 0x464C457F);
+            put(c.elf, 4, 0x010101);
+            put(c.elf, 28, 52);
+            segments = 0;
         } else if (word == "seg") {
-            std::vector<uint32_t> fields;
-            std::string field;
+            std::vector<uint32_t> s;
             while (values >> field) {
-                fields.push_back(number(field));
+                s.push_back(number(field));
             }
-            if (fields.size() != 5 || elf.made) {
-                fail("seg needs TYPE OFFSET VADDR FILESZ FLAGS, before any put");
+            if (s.size() != 5) {
+                fail("seg needs TYPE OFFSET VADDR FILESZ FLAGS");
             }
-            elf.segments.push_back(fields);
+            const uint32_t fields[] = {s[0], s[1], s[2], s[2], s[3], s[3], s[4]};
+            for (uint32_t k = 0; k < 7; k++) {
+                put(c.elf, 52 + 32 * segments + 4 * k, fields[k]);
+            }
+            put(c.elf, 44, ++segments, 2);
         } else if (word == "put" || word == "phoff" || word == "phnum" || word == "cut") {
-            elf.make();
-            std::string field;
             values >> field;
             uint32_t at = number(field);
             if (word == "put") {
                 while (values >> field) {
-                    if (at >= elf.bytes.size()) {
+                    if (at >= c.elf.size()) {
                         fail("put past the end of the file");
                     }
-                    elf.bytes[at++] = char(std::stoul(field, nullptr, 16));
+                    c.elf[at++] = char(std::stoul(field, nullptr, 16));
                 }
-            } else if (word == "phoff") {
-                put32(elf.bytes, 28, at);
-            } else if (word == "phnum") {
-                elf.bytes[44] = char(at);
-                elf.bytes[45] = char(at >> 8);
+            } else if (word == "cut") {
+                c.elf.resize(at);
             } else {
-                elf.bytes.resize(at);
+                put(c.elf, word == "phoff" ? 28 : 44, at, word == "phoff" ? 4 : 2);
             }
         } else if (word == "same-elf") {
-            current.elf = previous_elf;
-        } else if (word == "search") {
-            current.search += unescape(rest);
-            current.has_search = true;
-        } else if (word == "replace") {
-            current.replace += unescape(rest);
-            current.has_replace = true;
+            c.elf = previous_elf;
+        } else if (word == "search" || word == "replace") {
+            std::optional<std::string>& text = word == "search" ? c.search : c.replace;
+            text = text.value_or("") + unescape(rest);
         } else if (word == "stdin") {
-            current.input += unescape(rest);
+            c.input += unescape(rest);
         } else if (word == "args") {
-            current.args = rest;
-        } else if (word == "line") {
-            current.out += unescape(rest) + "\r\n";
-        } else if (word == "text") {
-            current.out += unescape(rest);
-        } else if (word == "to-file") {
-            current.to_file = true;
+            c.args = rest;
+        } else if (word == "line" || word == "text") {
+            c.out += unescape(rest) + (word == "line" ? "\r\n" : "");
+        } else if (word == "old") {
+            c.old = unescape(rest);
+        } else if (word == "to-file" || word == "usage") {
+            (word == "usage" ? c.usage : c.to_file) = true;
         } else if (word == "status") {
-            current.status = int(number(rest));
+            c.status = int(number(rest));
         } else if (word == "err") {
-            current.err = unescape(rest) + "\n";
-        } else if (word == "usage") {
-            current.usage = true;
+            c.err = unescape(rest) + "\n";
         } else if (word == "end") {
-            if (elf.open) {
-                elf.make();
-                current.elf = elf.bytes;
-            }
-            if (current.status < 0 || current.args.empty()) {
+            if (c.status < 0 || c.args.empty()) {
                 fail("a case needs args and status");
             }
-            previous_elf = current.elf;
-            cases.push_back(current);
+            previous_elf = c.elf;
+            cases.push_back(c);
             inside = false;
         } else {
             fail("unknown directive " + word);
@@ -298,25 +236,26 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     std::string dir = std::string(QUARNEL_CONTRACT_WORK) + "/" + c.name;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    std::string elf = dir + "/game.elf";
-    std::string search = dir + "/search.txt";
-    std::string replace = dir + "/replace.txt";
     std::string out_file = dir + "/result.txt";
-    file_write(elf, c.elf);
-    if (c.has_search) {
-        file_write(search, c.search);
+    const std::pair<std::string, std::optional<std::string>> files[] = {
+        {dir + "/game.elf", c.elf},
+        {dir + "/stdin.bin", c.input},
+        {dir + "/search.txt", c.search},
+        {dir + "/replace.txt", c.replace},
+        {out_file, c.old}};
+    for (const auto& [path, bytes] : files) {
+        if (bytes) {
+            file_write(path, *bytes);
+        }
     }
-    if (c.has_replace) {
-        file_write(replace, c.replace);
-    }
-    file_write(dir + "/stdin.bin", c.input);
     std::string args = c.args;
-    args = replace_all(args, "{elf}", in_quotes(elf));
-    args = replace_all(args, "{search}", in_quotes(search));
-    args = replace_all(args, "{replace}", in_quotes(replace));
-    args = replace_all(args, "{out}", in_quotes(out_file));
-    args = replace_all(args, "{missing}", in_quotes(dir + "/no-such-file"));
-    args = replace_all(args, "{dir}", in_quotes(dir));
+    const std::pair<const char*, std::string> names[] = {
+        {"{elf}", dir + "/game.elf"},         {"{search}", dir + "/search.txt"},
+        {"{replace}", dir + "/replace.txt"},  {"{out}", out_file},
+        {"{missing}", dir + "/no-such-file"}, {"{sample}", QUARNEL_SAMPLE_DIR}};
+    for (const auto& [name, path] : names) {
+        args = replace_all(args, name, in_quotes(path));
+    }
 
     std::string command = in_quotes(QUARNEL_CLI) + " " + args + " <" +
                           in_quotes(dir + "/stdin.bin") + " >" + in_quotes(dir + "/stdout.bin") +
@@ -330,27 +269,23 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
     std::erase(err, '\r'); // standard error is a text stream
 
     EXPECT_EQ(status, c.status);
-    if (c.to_file) {
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(file_read(out_file), c.out);
+    std::string expected = replace_all(c.out, "{version}", QUARNEL_CLI_VERSION);
+    if (c.usage && c.status == 0) {
+        EXPECT_EQ(out.rfind("usage: quarnel-cli", 0), 0u) << out;
     } else {
-        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(out, c.to_file ? "" : expected);
     }
-    if (c.usage) {
+    if (c.to_file || c.old) {
+        EXPECT_EQ(file_read(out_file), c.to_file ? expected : *c.old);
+    }
+    if (c.usage && c.status != 0) {
         EXPECT_NE(err.find("usage: quarnel-cli"), std::string::npos) << err;
     } else {
         EXPECT_EQ(err, c.err);
     }
 }
 
-std::string case_name(const ::testing::TestParamInfo<ContractCase>& info) {
-    std::string name;
-    for (char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, Contract, ::testing::ValuesIn(cases_all()), case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, Contract, ::testing::ValuesIn(cases_all()),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
