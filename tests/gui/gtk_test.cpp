@@ -756,8 +756,10 @@ TEST(RealInput, PointerClicksAndTheEnterKey) {
         ASSERT_TRUE(gui_test_control(ID_RADIO, &radio));
         int32_t x = window.x + (window.width - window.client_width) / 2 + radio.x + 8;
         int32_t y = window.y + (window.height - window.client_height) + radio.y + radio.height / 2;
-        ASSERT_TRUE(
-            x_input("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"));
+        // The button must have seen the pointer come in before the press counts as its click.
+        ASSERT_TRUE(x_input("mousemove --sync " + std::to_string(x) + " " + std::to_string(y)));
+        gui_test_settle(WAIT_MS);
+        ASSERT_TRUE(x_input("click 1"));
         auto clicked = [](void*) -> int {
             std::lock_guard<std::mutex> lock(recorder.mutex);
             return !recorder.events.empty();
