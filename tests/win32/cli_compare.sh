@@ -20,8 +20,8 @@ printf '3C\n' >search-byte.txt
 printf '\x7fELF' >truncated.elf
 printf '03 00 09 24\n\x00FF FF 42 24\n' >search-nul.txt # a NUL ends the text
 
-# One case a line: the arguments, after "<FILE" for standard input or ">" to compare the file
-# written with --output instead of standard output.
+# One case a line: the arguments, after "<FILE" for standard input; {out} names the file that
+# --output writes, compared as well.
 cases() {
     for f in address offset; do for e in big little; do for a in byte half word; do
         for r in exec data; do
@@ -42,8 +42,8 @@ cases() {
 <search.txt --format address --search - sample.elf
 <replace.txt --search search.txt --replace - sample.elf
 <search-crlf.txt --format offset --search - sample.elf
-> --search search.txt --replace replace.txt sample.elf
-> --format address --search search.txt sample.elf
+--search search.txt --replace replace.txt --output {out} sample.elf
+--format address --output {out} --search search.txt sample.elf
 --format address --search search.txt search.txt
 --format address --search search.txt truncated.elf
 --format address --search search.txt missing.elf
@@ -62,15 +62,12 @@ cases() {
 EOF
 }
 
-# Runs one program with the case's arguments: NAME.out, NAME.err and its exit status.
+# Runs one program with the case's arguments: NAME.out, NAME.err, NAME.file and its exit status.
 run() {
     local name=$1
     shift
-    if [ -n "$to_file" ]; then
-        "$@" "${args[@]}" --output "$name.out" <"$input" >/dev/null 2>"$name.err"
-    else
-        "$@" "${args[@]}" <"$input" >"$name.out" 2>"$name.err"
-    fi
+    : >"$name.file"
+    "$@" "${args[@]//\{out\}/$name.file}" <"$input" >"$name.out" 2>"$name.err"
 }
 
 failures=0
@@ -78,13 +75,10 @@ cases=0
 while IFS= read -r line; do
     cases=$((cases + 1))
     input=/dev/null
-    to_file=""
-    case $line in
-    '<'*) input=${line%% *} input=${input#<} line=${line#* } ;;
-    '> '*) to_file=yes line=${line#> } ;;
-    esac
+    if [[ $line == '<'* ]]; then
+        input=${line%% *} input=${input#<} line=${line#* }
+    fi
     read -r -a args <<<"$line"
-    rm -f linux.out windows.out
     run linux "$linux_cli"
     linux_status=$?
     run windows "$wine_run" "$win_cli"
@@ -92,12 +86,13 @@ while IFS= read -r line; do
     problem=""
     [ "$linux_status" = "$windows_status" ] ||
         problem="exit status $linux_status on Linux, $windows_status on Windows"
-    cmp -s linux.out windows.out || problem="$problem; the output differs"
+    cmp -s linux.out windows.out || problem="$problem; standard output differs"
+    cmp -s linux.file windows.file || problem="$problem; the --output files differ"
     # Standard error is a text stream: Windows ends its lines in CR LF.
     tr -d '\r' <windows.err | cmp -s linux.err - || problem="$problem; standard error differs"
     if [ -n "$problem" ]; then
         failures=$((failures + 1))
-        echo "FAIL: quarnel-cli $line${to_file:+ --output FILE} <$input: ${problem#; }"
+        echo "FAIL: quarnel-cli $line <$input: ${problem#; }"
         diff <(od -c linux.out | head -20) <(od -c windows.out | head -20) | head -20
         diff linux.err <(tr -d '\r' <windows.err) | head -10
     fi

@@ -17,10 +17,7 @@ cp "$2/samples/sample.elf" .
 printf '03 00 09 24\r\nFF FF 42 24\r\n' >search.txt
 printf '63 00 09 24\r\n00 00 42 24\r\n' >replace.txt
 dos() { echo "Z:$(echo "$work/$1" | tr / '\\')"; }
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
+fail() { echo "FAIL: $*" && exit 1; }
 # Waits up to `tries` twentieths of a second for `condition` to hold.
 wait_until() {
     local tries=$1
@@ -37,17 +34,13 @@ click() { xdotool mousemove "$1" "$2" click 1; }
 type_lines() { # types each argument, Enter between them
     xdotool type --delay 10 "$1"
     shift
-    for line in "$@"; do
-        xdotool key Return
-        xdotool type --delay 10 "$line"
-    done
+    for line in "$@"; do xdotool key Return type --delay 10 "$line"; done
 }
 # Answers the open file dialog with a path: select what the name box holds, type, confirm.
 answer_dialog() {
     wait_until 300 shown "$1" || fail "no \"$1\" dialog"
     xdotool key ctrl+a
-    type_lines "$2"
-    xdotool key Return
+    type_lines "$2" ""
     wait_until 300 gone "$1" || fail "the \"$1\" dialog stays open"
 }
 
