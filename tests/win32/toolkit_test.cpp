@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gui/gui_test.h"
@@ -43,9 +44,7 @@ void record_event(uint32_t id) {
 
 std::vector<uint32_t> take_events() {
     std::lock_guard<std::mutex> lock(events_mutex);
-    std::vector<uint32_t> taken;
-    taken.swap(events);
-    return taken;
+    return std::exchange(events, {});
 }
 
 struct Expected {
