@@ -20,7 +20,9 @@ struct ElfImage {
 
 // Reads and checks the file at `path`. Returns the (single, static) image record, or null when
 // the file cannot be used: unreadable, empty, 2 GiB or more, no ELF magic, header or program
-// header table cut short. Shows no message.
+// header table cut short. Shows no message. Whatever the record held before is released first,
+// also when the new file is refused. Segments that run past the end of the file are clipped
+// to it; program header entries other than loadable segments are not looked at.
 ElfImage* read_elf(const char* path);
 
 // The same checks over bytes already in memory. Takes ownership of `data` (malloc'd, `size`

@@ -16,12 +16,12 @@ typedef int (*GuiCloseHandler)(void);
 
 struct WindowDescription {
     const char* title;
-    int32_t width;  // outer size, frame included
+    int32_t width; // outer size, frame included
     int32_t height;
-    int32_t x;      // -1 in x or y lets the system place the window
+    int32_t x; // -1 in x or y lets the system place the window
     int32_t y;
-    uint32_t background; // class background, a system colour number plus one
-    uint32_t icon;       // icon resource number; 0 for the system's default icon
+    uint32_t background;      // class background, a system colour number plus one
+    uint32_t icon;            // icon resource number; 0 for the system's default icon
     GuiEventHandler on_event; // control events, and 0 when the window is closed
     GuiDropHandler on_drop;   // dropped files; when null, the window accepts no drops
     GuiCloseHandler on_close; // non-zero keeps the window open

@@ -1,0 +1,23 @@
+// Helpers shared by the fuzz targets.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/report.h"
+
+// Reports are composed in full (so their code runs under the sanitizers) and then dropped:
+// an allocation failure deep in a run should not flood the fuzzer's output.
+inline void fuzz_discard_report(const char*, const char*, const ErrorReport*) {}
+
+inline void fuzz_discard_reports() {
+    report_set_sink(fuzz_discard_report);
+}
+
+// A broken invariant is a finding like a crash: abort so that libFuzzer keeps the input.
+inline void fuzz_require(bool condition, const char* what) {
+    if (!condition) {
+        fprintf(stderr, "invariant broken: %s\n", what);
+        abort();
+    }
+}

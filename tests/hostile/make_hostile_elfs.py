@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Writes Quarnel's hostile ELF corpus into a folder, with a manifest of what each file must do.
+
+Usage: make_hostile_elfs.py OUTDIR
+
+Every file is made here from bytes (nothing is downloaded). Manifest lines:
+    NAME refuse                      read_elf must return null ("Invalid ELF file")
+    NAME load EXEC NONEXEC [CHECK..]  it must load with these segment counts
+    NAME any                         either is acceptable; it must not crash or overread
+A CHECK is SET:INDEX:OFFSET:SIZE:DELTA (hex), one segment of range set SET (0 executable).
+The two sparse files of 2 GiB and 4 GiB + 512 bytes take no disk space.
+"""
+import os
+import struct
+import sys
+
+PT_LOAD, PT_NOTE = 1, 4
+PF_X, PF_W, PF_R = 1, 2, 4
+HEADER_SIZE, ENTRY_SIZE = 52, 32
+# A word that the tests search for (MIPS lui t7,0x0040), placed through the bodies.
+MARK = struct.pack("<I", 0x3C0F0040)
+
+
+def header(phoff, phnum, phentsize=ENTRY_SIZE, magic=b"\x7fELF"):
+    ident = magic + bytes([1, 1, 1, 0]) + bytes(8)
+    return ident + struct.pack("<HHIIIIIHHHHHH", 2, 8, 1, 0x400000, phoff, 0, 0,
+                               HEADER_SIZE, phentsize, phnum, 40, 0, 0)
+
+
+def entry(p_type, offset, vaddr, filesz, flags):
+    return struct.pack("<8I", p_type, offset, vaddr, vaddr, filesz, filesz, flags, 4)
+
+
+def body(size, seed=1):
+    """Deterministic filler with the search word every 64 bytes."""
+    out = bytearray()
+    state = seed
+    while len(out) < size:
+        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+        out += struct.pack("<I", state)
+    for at in range(0, size - 3, 64):
+        out[at:at + 4] = MARK
+    return bytes(out[:size])
+
+
+def elf(entries, total, phoff=HEADER_SIZE, phnum=None, **kw):
+    """Header, program header table at phoff, filler up to total bytes."""
+    table = b"".join(entries)
+    data = bytearray(body(total))
+    head = header(phoff, len(entries) if phnum is None else phnum, **kw)
+    data[0:HEADER_SIZE] = head
+    if table:
+        data[phoff:phoff + len(table)] = table
+    return bytes(data[:total])
+
+
+def load(offset, filesz, vaddr=None, flags=PF_R | PF_X):
+    vaddr = (0x100000 + offset if vaddr is None else vaddr) & 0xFFFFFFFF
+    return entry(PT_LOAD, offset, vaddr, filesz, flags)
+
+
+def seg(set_index, index, offset, size, delta):
+    return "%d:%d:%x:%x:%x" % (set_index, index, offset, size, delta & 0xFFFFFFFF)
+
+
+def cases():
+    """(name, bytes or a sparse size, manifest text)."""
+    one = [load(0x100, 0x100)]
+    yield "empty", b"", "refuse"
+    yield "magic_only", b"\x7fELF", "refuse"
+    yield "header_cut_51", header(HEADER_SIZE, 0)[:51], "refuse"
+    yield "header_only", header(HEADER_SIZE, 0), "load 0 0"
+    yield "bad_magic", elf(one, 0x200, magic=b"\x7fELG"), "refuse"
+    yield "text_file", b"Hello, this is not an executable.\r\n" * 4, "refuse"
+    # Program header table placement.
+    yield "phdr_cut_short", elf(one, HEADER_SIZE + 20), "refuse"
+    yield "phdr_second_entry_cut", elf([load(0x100, 0x10)] * 2, HEADER_SIZE + 32 + 31), "refuse"
+    yield "phdr_ends_at_file_end", \
+        elf([load(0, 0x40)], 0x120, phoff=0x100), \
+        "load 1 0 " + seg(0, 0, 0, 0x40, 0x100000)
+    yield "phoff_past_end", elf([], 0x200, phoff=0x1000, phnum=1), "refuse"
+    yield "phoff_wraps", elf([], 0x200, phoff=0xFFFFFFF0, phnum=1), "refuse"
+    yield "phoff_wraps_by_one", elf([], 0x200, phoff=0xFFFFFFFF, phnum=1), "refuse"
+    yield "phoff_wraps_many", elf([], 0x200, phoff=0xFFFFFF00, phnum=0x10), "refuse"
+    yield "phnum_65535_cut", elf(one, 0x400, phnum=65535), "refuse"
+    yield "phnum_65535_wraps_to_zero", elf([], 0x200, phoff=0xFFE00020, phnum=65535), "refuse"
+    yield "phoff_zero", elf([], 0x100, phoff=0, phnum=1), "load 0 0"
+    yield "empty_table_far_away", elf([], 0x100, phoff=0xFFFFFFFF, phnum=0), "any"
+    yield "phentsize_ignored", \
+        elf([load(0x100, 0x40), load(0x140, 0x40, flags=PF_R)], 0x200, phentsize=56), \
+        "load 1 1 " + seg(0, 0, 0x100, 0x40, 0x100000) + " " + seg(1, 0, 0x140, 0x40, 0x100000)
+    # 65535 entries, all loadable, all covering the same bytes: the scan must not go over the
+    # body once per entry.
+    count = 65535
+    table_end = HEADER_SIZE + ENTRY_SIZE * count
+    total = table_end + 0x10000
+    many = [load(table_end, 0x10000, flags=PF_R | (PF_X if i % 2 == 0 else 0))
+            for i in range(count)]
+    yield "phnum_65535_overlapping", elf(many, total), "load 32768 32767"
+    # The same count, each entry one word further on and in descending order.
+    total2 = table_end + 4 * count
+    many = [load(total2 - 4 * (i + 1), 4 * (i + 1)) for i in range(count)]
+    yield "phnum_65535_descending", elf(many, total2), "load 65535 0"
+    # Segments against the end of the file.
+    yield "seg_past_end", elf([load(0x100, 0x10000)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x100, 0x100, 0x100000)
+    yield "seg_starts_past_end", elf([load(0x10000, 0x10)], 0x200), "load 1 0"
+    yield "seg_starts_at_end", elf([load(0x200, 0x10)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x200, 0, 0x100000)
+    # A first segment far away moves the scan's cursor past everything after it.
+    yield "seg_far_then_near", elf([load(0x10000, 0x10), load(0x100, 0x100)], 0x200), "load 2 0"
+    yield "seg_offset_wraps", elf([load(0xFFFFFF00, 0x200)], 0x200), "load 1 0"
+    yield "seg_size_wraps", elf([load(0x80, 0xFFFFFFF0)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x80, 0x180, 0x100000)
+    yield "seg_max_both", elf([load(0xFFFFFFFF, 0xFFFFFFFF)], 0x200), "load 1 0"
+    yield "seg_zero_size", elf([load(0x100, 0)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x100, 0, 0x100000)
+    # Tails that end inside a word: the scan and the printed words must stop at the file's end.
+    yield "seg_unaligned_tail", elf([load(0x81, 0x7E)], 0xFF), \
+        "load 1 0 " + seg(0, 0, 0x81, 0x7E, 0x100000)
+    yield "seg_whole_file_odd", elf([load(0, 0x1FD), load(0, 0x1FD, flags=PF_R)], 0x1FD), \
+        "load 1 1 " + seg(0, 0, 0, 0x1FD, 0x100000)
+    yield "seg_last_bytes", elf([load(0x1FE, 2), load(0x1FF, 1), load(0x1FD, 3)], 0x200), \
+        "load 3 0"
+    # Overlapping, out of order, and odd address arithmetic.
+    yield "segs_overlap", \
+        elf([load(0x100, 0x100), load(0x140, 0x100), load(0x100, 0x40)], 0x300), "load 3 0"
+    yield "segs_out_of_order", \
+        elf([load(0x280, 0x80), load(0x180, 0x80), load(0x80, 0x80)], 0x300), \
+        "load 3 0 " + seg(0, 2, 0x80, 0x80, 0x100000)
+    yield "segs_mixed_sets", \
+        elf([load(0x80, 0x80, flags=PF_R), load(0x100, 0x80), load(0x180, 0x80, flags=PF_W),
+             load(0x200, 0x80, flags=PF_X)], 0x300), \
+        "load 2 2 " + seg(1, 1, 0x180, 0x80, 0x100000)
+    yield "vaddr_below_offset", elf([load(0x100, 0x80, vaddr=0x10)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x100, 0x80, 0x10 - 0x100)
+    yield "vaddr_top", elf([load(0x100, 0x80, vaddr=0xFFFFFFF0)], 0x200), \
+        "load 1 0 " + seg(0, 0, 0x100, 0x80, 0xFFFFFFF0 - 0x100)
+    yield "other_types_bogus", \
+        elf([entry(PT_NOTE, 0xFFFFFFFF, 0, 0xFFFFFFFF, PF_X), entry(0x70000000, 0x10000, 0,
+             0x10000, 7), load(0x100, 0x40)], 0x200), "load 1 0"
+    # Sizes outside the 32-bit model; sparse, so they take no disk.
+    sparse_head = elf([load(0x100, 0x100)], 0x200)
+    yield "sparse_2gib", (sparse_head, 1 << 31), "refuse"
+    yield "sparse_4gib_plus_512", (sparse_head, (1 << 32) + 0x200), "refuse"
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    manifest = []
+    for name, content, expect in cases():
+        path = os.path.join(out, name + ".elf")
+        with open(path, "wb") as f:
+            if isinstance(content, tuple):
+                head, size = content
+                f.write(head)
+                f.truncate(size)
+            else:
+                f.write(content)
+        manifest.append(name + " " + expect)
+    with open(os.path.join(out, "manifest.txt"), "w") as f:
+        f.write("\n".join(manifest) + "\n")
+
+
+if __name__ == "__main__":
+    main()
