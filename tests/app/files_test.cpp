@@ -99,6 +99,8 @@ TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
             }
         });
     });
+    // Closing the window released the file.
+    EXPECT_EQ(nullptr, loaded_image);
 }
 
 TEST(Files, ADropLoadsTheFirstFileUnlessASearchRuns) {
