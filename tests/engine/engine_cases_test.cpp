@@ -36,8 +36,8 @@ TEST(EngineCases, TheEndOfTheFile) {
     std::copy(std::begin(big_at_12), std::end(big_at_12), file.begin() + 12);
     TestImage image(file, {{0, 23, 0}}, {{4, 19, 0}});
     TestPatterns patterns;
-    patterns.add_text("0102030405");
-    patterns.add_text("77xx7777");
+    patterns.add({1, 2, 3, 4, 5}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    patterns.add({0x77, 0, 0x77, 0x77}, {0xFF, 0, 0xFF, 0xFF});
     patterns.add({0x77, 0x77, 0x77, 0x77, 0x77}, {0xFF, 0xFF, 0xFF, 0xFF, 0});
     // A pattern byte past the file never matches, not even with a zero mask: at 20 "Little"
     // would need F[20..22] and F[23].
@@ -108,8 +108,8 @@ TEST(EngineCases, LargeFileAcrossThreadsAndChunks) {
     std::sort(places.begin(), places.end());
     TestImage image(file, {{0, size, 0x400000}}, {});
     TestPatterns patterns;
-    patterns.add_text("3C0F0040123456");
-    patterns.add_text("3C0F0040 12x456");
+    patterns.add({0x3C, 0x0F, 0x00, 0x40, 0x12, 0x34, 0x56}, std::vector<uint8_t>(7, 0xFF));
+    patterns.add({0x3C, 0x0F, 0x00, 0x40, 0x12, 0x04, 0x56}, {255, 255, 255, 255, 255, 0x0F, 255});
     for (uint32_t step : {1u, 4u}) {
         std::vector<uint32_t> want;
         for (uint32_t at : places)

@@ -36,42 +36,28 @@ struct Segment {
     uint32_t offset, size, delta;
 };
 
-// An image over a copy of `bytes` with the given executable and non-executable segments. The
+// An image over a copy of `file` with the given executable and non-executable segments. The
 // copy is exactly as long as the file, so that AddressSanitizer sees any read past it.
 struct TestImage {
-    ElfImage image;
-    TestImage(const std::vector<uint8_t>& bytes, const std::vector<Segment>& executable,
-              const std::vector<Segment>& data) {
-        std::memset(&image, 0, sizeof image);
-        image.data = static_cast<uint8_t*>(std::malloc(bytes.size() + !bytes.size()));
-        if (!bytes.empty())
-            std::memcpy(image.data, bytes.data(), bytes.size());
+    ElfImage image{};
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> fields[2][3];
+    TestImage(const std::vector<uint8_t>& file, const std::vector<Segment>& executable,
+              const std::vector<Segment>& data)
+        : bytes(file) {
+        image.data = bytes.data();
         image.size = uint32_t(bytes.size());
         const std::vector<Segment>* sets[] = {&executable, &data};
         for (int k = 0; k < 2; k++) {
-            RangeSet& set = image.ranges[k];
-            set.count = uint32_t(sets[k]->size());
-            size_t bytes_needed = set.count * 4 + 4;
-            set.address_delta = static_cast<uint32_t*>(std::malloc(bytes_needed));
-            set.file_offset = static_cast<uint32_t*>(std::malloc(bytes_needed));
-            set.file_size = static_cast<uint32_t*>(std::malloc(bytes_needed));
-            for (uint32_t i = 0; i < set.count; i++) {
-                set.address_delta[i] = (*sets[k])[i].delta;
-                set.file_offset[i] = (*sets[k])[i].offset;
-                set.file_size[i] = (*sets[k])[i].size;
+            for (const Segment& s : *sets[k]) {
+                fields[k][0].push_back(s.delta);
+                fields[k][1].push_back(s.offset);
+                fields[k][2].push_back(s.size);
             }
+            image.ranges[k] = {uint32_t(sets[k]->size()), fields[k][0].data(), fields[k][1].data(),
+                               fields[k][2].data()};
         }
     }
-    ~TestImage() {
-        std::free(image.data);
-        for (RangeSet& set : image.ranges) {
-            std::free(set.address_delta);
-            std::free(set.file_offset);
-            std::free(set.file_size);
-        }
-    }
-    TestImage(const TestImage&) = delete;
-    TestImage& operator=(const TestImage&) = delete;
 };
 
 // A search list whose patterns are given as bytes in written order, with their masks.
@@ -80,24 +66,6 @@ struct TestPatterns {
     void add(const std::vector<uint8_t>& value, const std::vector<uint8_t>& mask) {
         values.push_back(record(value, 0xA5));
         masks.push_back(record(mask, 0x5A));
-    }
-    // Hex digits, "x" for a wildcard nibble, blanks ignored: "3C0F00x0".
-    void add_text(const std::string& hex) {
-        std::vector<uint8_t> value, mask;
-        int n = 0;
-        for (char c : hex) {
-            if (c == ' ')
-                continue;
-            bool wild = c == 'x';
-            if (n++ % 2 == 0) {
-                value.push_back(0);
-                mask.push_back(0);
-            }
-            value.back() = uint8_t(value.back() << 4 |
-                                   (wild ? 0 : (c <= '9' ? c - '0' : (c | 32) - 'a' + 10)));
-            mask.back() = uint8_t(mask.back() << 4 | (wild ? 0 : 15));
-        }
-        add(value, mask);
     }
     uint32_t count() const {
         return uint32_t(values.size());
