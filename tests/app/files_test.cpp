@@ -32,7 +32,9 @@ GuiTestModal expect_dialog(GuiTestModalKind kind) {
 }
 
 std::string file_uri(const std::string& path) {
-    return "file://" + std::filesystem::absolute(path).generic_string();
+    // A drive-letter path (C:/...) needs the third slash that a POSIX path brings itself.
+    std::string absolute = std::filesystem::absolute(path).generic_string();
+    return (absolute[0] == '/' ? "file://" : "file:///") + absolute;
 }
 
 uint32_t checksum_of(const std::string& bytes) {
