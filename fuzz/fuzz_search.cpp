@@ -10,6 +10,7 @@
 
 #include "core/elf_image.h"
 #include "core/match.h"
+#include "core/match_fast.h"
 #include "core/pattern.h"
 #include "core/result_format.h"
 #include "core/search_rules.h"
@@ -64,7 +65,27 @@ void render_and_check(const PatternList& search, const PatternList& replace, con
     result_buffer_free(&buffer);
 }
 
-void scan_every_way(const PatternList& search, const PatternList& replace, const ElfImage* image) {
+// The fast scan again with its work cut differently (tiny chunks, several threads, no vector
+// instructions): the matches must not change. The cut is taken from the input, so that a
+// failing input replays the same way.
+void check_tuned_scan(const PatternList& search, const ElfImage* image, bool executable, bool swap,
+                      uint32_t step, const Match* reference, uint32_t seed) {
+    MatchFastTuning tuning{};
+    tuning.chunk_words = 1 + seed % 7;
+    tuning.threads = 1 + (seed >> 3) % 3;
+    tuning.portable = (seed >> 5) & 1;
+    MatchList list{nullptr, nullptr};
+    list.tail = &list.head;
+    int result = match_fast_find(image, executable, swap, step, search.count, search.values,
+                                 search.masks, &list, &tuning);
+    if (result == MATCH_FAST_DONE)
+        fuzz_require(same_matches(list.head, reference),
+                     "the fast scan with another division of work disagrees");
+    free_matches(list.head);
+}
+
+void scan_every_way(const PatternList& search, const PatternList& replace, const ElfImage* image,
+                    uint32_t seed) {
     static const uint32_t steps[] = {1, 2, 4};
     static const ResultFormat formats[] = {FORMAT_ADDRESS, FORMAT_OFFSET, FORMAT_PNACH,
                                            FORMAT_RAW_CODE};
@@ -82,6 +103,7 @@ void scan_every_way(const PatternList& search, const PatternList& replace, const
                     Match* reference = literal->head;
                     fuzz_require(same_matches(fast, reference),
                                  "the engine and the reference engine disagree");
+                    check_tuned_scan(search, image, executable, swap, step, reference, seed);
                     free_matches(reference);
                 }
                 for (const Match* m = fast; m != nullptr; m = m->next)
@@ -139,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pattern_list_parse(search_text, &search);
         pattern_list_parse(replace_text, &replace);
         if (search.count > 0)
-            scan_every_way(search, replace, image);
+            scan_every_way(search, replace, image, uint32_t(size * 2654435761u >> 7));
         pattern_list_free(&search);
         pattern_list_free(&replace);
         free_elf_image(image);

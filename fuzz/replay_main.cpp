@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
         std::ifstream in(file, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        // libFuzzer never passes a null pointer, not even for an empty input.
+        static const uint8_t empty = 0;
+        LLVMFuzzerTestOneInput(bytes.empty() ? &empty : bytes.data(), bytes.size());
     }
     printf("%zu inputs ran\n", files.size());
     return files.empty() ? 1 : 0;
