@@ -32,7 +32,9 @@ GuiTestModal expect_dialog(GuiTestModalKind kind) {
 }
 
 std::string file_uri(const std::string& path) {
-    return "file://" + std::filesystem::absolute(path).generic_string();
+    // A drive-letter path (C:/...) needs the third slash that a POSIX path brings itself.
+    std::string absolute = std::filesystem::absolute(path).generic_string();
+    return (absolute[0] == '/' ? "file://" : "file:///") + absolute;
 }
 
 uint32_t checksum_of(const std::string& bytes) {
@@ -209,7 +211,7 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
     TempFolder folder;
     std::filesystem::create_directories(folder.file("cwd"));
     std::filesystem::create_directories(folder.file("bin"));
-    help_set_data_folder(folder.file("share").c_str());
+    help_set_data_folder(folder.file("data").c_str());
 
     const auto show_help = [] {
         ASSERT_TRUE(gui_test_click(ID_HELP));
@@ -238,8 +240,18 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
             },
             program.c_str());
 
-        std::filesystem::create_directories(folder.file("share"));
-        file_write(folder.file("share") + "/readme.txt", "installed help\n");
+        // Later candidates first, each then hidden by the one before it.
+        std::filesystem::create_directories(folder.file("data"));
+        file_write(folder.file("data") + "/readme.txt", "help in the build's data folder\n");
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help in the build's data folder\n");
+            },
+            program.c_str());
+
+        std::filesystem::create_directories(folder.file("share") + "/quarnel");
+        file_write(folder.file("share") + "/quarnel/readme.txt", "installed help\n");
         app_session(
             [&] {
                 show_help();
