@@ -12,7 +12,7 @@ CTEST      := ctest --output-on-failure --timeout 600
 
 TEST_STEPS := test-native test-asan
 
-.PHONY: all deps build run test test-native test-asan clean
+.PHONY: all deps build run test test-native test-asan install clean
 
 all: build
 
@@ -47,6 +47,12 @@ run: build
 	else \
 	    $(MAKE) --no-print-directory run-cli; \
 	fi
+
+# Installs under PREFIX (default /usr/local): the two programs, readme.txt, the desktop entry
+# and the icons.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-* dist

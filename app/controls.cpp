@@ -27,7 +27,7 @@ const StartCheck START_CHECKS[] = {
 
 } // namespace
 
-const ControlSpec control_layout[29] = {
+const ControlRow control_layout[29] = {
     {GUI_BUTTON, "Browse", 0, ID_BROWSE, 7, 3, 60, 20, 165},
     {GUI_BUTTON, "Help", 0, ID_HELP, 528, 3, 60, 20, 166},
     {GUI_LABEL, "Click 'Browse' or drag and drop to open an ELF file", GUI_STYLE_LEFT, ID_FILE_NAME,
@@ -61,7 +61,7 @@ const ControlSpec control_layout[29] = {
 };
 
 int setup_controls() {
-    for (const ControlSpec& c : control_layout) {
+    for (const ControlRow& c : control_layout) {
         if (!TRACE_CALL(FUNCTION, c.check, UNIT, MESSAGE,
                         gui_control_create(c.kind, c.caption, c.flags, c.id, c.x, c.y, c.width,
                                            c.height))) {

@@ -36,7 +36,7 @@ enum : uint32_t {
 };
 
 // One row of the layout: what setup_controls creates, and the check number of its step.
-struct ControlSpec {
+struct ControlRow {
     uint32_t kind;
     const char* caption;
     uint32_t flags;
@@ -49,7 +49,7 @@ struct ControlSpec {
 };
 
 // The 29 rows, in creation order (index i holds identifier i + 1).
-extern const ControlSpec control_layout[29];
+extern const ControlRow control_layout[29];
 
 // Creates the 29 controls in order, then checks Little, Executable, Word and PNACH.
 // Result: 0 when everything exists and is checked; 1 after the first failure, which has been

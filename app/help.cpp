@@ -54,6 +54,12 @@ uint32_t help_candidates(char (*out)[4096], uint32_t max) {
     if (n < max && program_folder[0] != '\0') {
         std::snprintf(out[n++], sizeof out[0], "%s%s", program_folder, README);
     }
+    // An installation keeps its data beside its bin folder, wherever it was installed to.
+    if (n < max && program_folder[0] != '\0') {
+        const char s = path_separators[0];
+        std::snprintf(out[n++], sizeof out[0], "%s..%cshare%cquarnel%c%s", program_folder, s, s, s,
+                      README);
+    }
     if (n < max && data_folder[0] != '\0') {
         std::snprintf(out[n++], sizeof out[0], "%s%c%s", data_folder, path_separators[0], README);
     }
@@ -61,8 +67,8 @@ uint32_t help_candidates(char (*out)[4096], uint32_t max) {
 }
 
 void help_show() {
-    char candidates[3][4096];
-    const uint32_t count = help_candidates(candidates, 3);
+    char candidates[4][4096];
+    const uint32_t count = help_candidates(candidates, 4);
     for (uint32_t i = 0; i < count; ++i) {
         if (gui_notification(candidates[i], "Readme", GUI_NOTIFY_TEXT_FILE) == 0) {
             return;

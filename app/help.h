@@ -11,8 +11,9 @@ void help_set_program_path(const char* argv0);
 // "" leaves the folder out. For relocated installations and for tests.
 void help_set_data_folder(const char* folder);
 
-// Where Help looks for readme.txt, in order: the current directory, the program's folder, the
-// installed data folder. Writes up to `max` paths into `out` and
+// Where Help looks for readme.txt, in order: the current directory, the program's folder,
+// share/quarnel beside the program's folder (an installation under any prefix), the installed
+// data folder that the build names. Writes up to `max` paths into `out` and
 // returns how many. Each path is cut to 4095 characters.
 uint32_t help_candidates(char (*out)[4096], uint32_t max);
 

@@ -19,44 +19,38 @@ ErrorCode gui_control_create(ControlKind kind, const char* text, ControlStyle fl
     return backend_control_create(kind, text, flags, id, x, y, width, height);
 }
 
-// Looks up `id` of kind `expected` (0: any) inside the gate; the result code on failure.
-static ErrorCode find(const GateScope& gate, uint32_t id, ControlKind expected, void** handle) {
+// Runs `call` with the handle of control `id` of kind `expected` (0: any), inside the gate
+// that keeps the control table alive; the lookup's code when there is no such control.
+template <class Call> static ErrorCode with_control(uint32_t id, ControlKind expected, Call call) {
+    GateScope gate;
     if (!gate.open) {
         return GUI_ERROR_INITIALIZATION;
     }
-    return control_find_handle(id, expected, handle);
+    void* handle = nullptr;
+    ErrorCode code = control_find_handle(id, expected, &handle);
+    return code ? code : call(handle);
 }
 
 ErrorCode gui_control_move(uint32_t id, int32_t x, int32_t y) {
     trace_gui_enter("gui_control_move");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_move(handle, x, y);
+    return with_control(id, 0, [&](void* handle) { return backend_control_move(handle, x, y); });
 }
 
 ErrorCode gui_control_resize(uint32_t id, int32_t width, int32_t height) {
     trace_gui_enter("gui_control_resize");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_resize(handle, width, height);
+    return with_control(
+        id, 0, [&](void* handle) { return backend_control_resize(handle, width, height); });
 }
 
 ErrorCode gui_control_show(uint32_t id, uint32_t show) {
     trace_gui_enter("gui_control_show");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_show(handle, show);
+    return with_control(id, 0, [&](void* handle) { return backend_control_show(handle, show); });
 }
 
 ErrorCode gui_control_enable(uint32_t id, uint32_t enable) {
     trace_gui_enter("gui_control_enable");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_enable(handle, enable);
+    return with_control(id, 0,
+                        [&](void* handle) { return backend_control_enable(handle, enable); });
 }
 
 ErrorCode gui_control_enabled(uint32_t id, uint32_t* enabled) {
@@ -64,10 +58,8 @@ ErrorCode gui_control_enabled(uint32_t id, uint32_t* enabled) {
     if (!enabled) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_enabled(handle, enabled);
+    return with_control(id, 0,
+                        [&](void* handle) { return backend_control_enabled(handle, enabled); });
 }
 
 ErrorCode gui_control_set_text(uint32_t id, const char* text) {
@@ -105,10 +97,8 @@ ErrorCode gui_control_get_text_length(uint32_t id, uint32_t* length) {
     if (!length) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, 0, &handle);
-    return code ? code : backend_control_get_text_length(handle, length);
+    return with_control(
+        id, 0, [&](void* handle) { return backend_control_get_text_length(handle, length); });
 }
 
 ErrorCode gui_checkbox_get(uint32_t id, CheckState* state) {
@@ -116,25 +106,21 @@ ErrorCode gui_checkbox_get(uint32_t id, CheckState* state) {
     if (!state) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_CHECKBOX, &handle);
-    uint32_t native = 0;
-    if (!code) {
-        code = backend_checkbox_get(handle, &native);
-    }
-    if (!code) {
-        *state = check_state_from_native(native);
-    }
-    return code;
+    return with_control(id, GUI_CHECKBOX, [&](void* handle) {
+        uint32_t native = 0;
+        ErrorCode code = backend_checkbox_get(handle, &native);
+        if (!code) {
+            *state = check_state_from_native(native);
+        }
+        return code;
+    });
 }
 
 ErrorCode gui_checkbox_set(uint32_t id, CheckState state) {
     trace_gui_enter("gui_checkbox_set");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_CHECKBOX, &handle);
-    return code ? code : backend_checkbox_set(handle, check_state_to_native(state));
+    return with_control(id, GUI_CHECKBOX, [&](void* handle) {
+        return backend_checkbox_set(handle, check_state_to_native(state));
+    });
 }
 
 ErrorCode gui_radio_button_get(uint32_t id, CheckState* state) {
@@ -142,25 +128,21 @@ ErrorCode gui_radio_button_get(uint32_t id, CheckState* state) {
     if (!state) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_RADIO_BUTTON, &handle);
-    uint32_t native = 0;
-    if (!code) {
-        code = backend_radio_button_get(handle, &native);
-    }
-    if (!code) {
-        *state = check_state_from_native(native);
-    }
-    return code;
+    return with_control(id, GUI_RADIO_BUTTON, [&](void* handle) {
+        uint32_t native = 0;
+        ErrorCode code = backend_radio_button_get(handle, &native);
+        if (!code) {
+            *state = check_state_from_native(native);
+        }
+        return code;
+    });
 }
 
 ErrorCode gui_radio_button_set(uint32_t id, CheckState state) {
     trace_gui_enter("gui_radio_button_set");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_RADIO_BUTTON, &handle);
-    return code ? code : backend_radio_button_set(handle, check_state_to_native(state));
+    return with_control(id, GUI_RADIO_BUTTON, [&](void* handle) {
+        return backend_radio_button_set(handle, check_state_to_native(state));
+    });
 }
 
 ErrorCode gui_combobox_add(uint32_t id, const char* text) {
@@ -168,10 +150,8 @@ ErrorCode gui_combobox_add(uint32_t id, const char* text) {
     if (!text) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_COMBOBOX, &handle);
-    return code ? code : backend_combobox_add(handle, text);
+    return with_control(id, GUI_COMBOBOX,
+                        [&](void* handle) { return backend_combobox_add(handle, text); });
 }
 
 ErrorCode gui_combobox_insert(uint32_t id, uint32_t index, const char* text) {
@@ -179,26 +159,20 @@ ErrorCode gui_combobox_insert(uint32_t id, uint32_t index, const char* text) {
     if (!text) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_COMBOBOX, &handle);
-    return code ? code : backend_combobox_insert(handle, index, text);
+    return with_control(id, GUI_COMBOBOX,
+                        [&](void* handle) { return backend_combobox_insert(handle, index, text); });
 }
 
 ErrorCode gui_combobox_delete(uint32_t id, uint32_t index) {
     trace_gui_enter("gui_combobox_delete");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_COMBOBOX, &handle);
-    return code ? code : backend_combobox_delete(handle, index);
+    return with_control(id, GUI_COMBOBOX,
+                        [&](void* handle) { return backend_combobox_delete(handle, index); });
 }
 
 ErrorCode gui_combobox_select(uint32_t id, uint32_t index) {
     trace_gui_enter("gui_combobox_select");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_COMBOBOX, &handle);
-    return code ? code : backend_combobox_select(handle, index);
+    return with_control(id, GUI_COMBOBOX,
+                        [&](void* handle) { return backend_combobox_select(handle, index); });
 }
 
 ErrorCode gui_combobox_selected(uint32_t id, uint32_t* index) {
@@ -206,26 +180,20 @@ ErrorCode gui_combobox_selected(uint32_t id, uint32_t* index) {
     if (!index) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_COMBOBOX, &handle);
-    return code ? code : backend_combobox_selected(handle, index);
+    return with_control(id, GUI_COMBOBOX,
+                        [&](void* handle) { return backend_combobox_selected(handle, index); });
 }
 
 ErrorCode gui_progressbar_state(uint32_t id, ProgressState state) {
     trace_gui_enter("gui_progressbar_state");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_PROGRESSBAR, &handle);
-    return code ? code : backend_progressbar_state(handle, state);
+    return with_control(id, GUI_PROGRESSBAR,
+                        [&](void* handle) { return backend_progressbar_state(handle, state); });
 }
 
 ErrorCode gui_progressbar_set(uint32_t id, uint32_t value) {
     trace_gui_enter("gui_progressbar_set");
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_PROGRESSBAR, &handle);
-    return code ? code : backend_progressbar_set(handle, value);
+    return with_control(id, GUI_PROGRESSBAR,
+                        [&](void* handle) { return backend_progressbar_set(handle, value); });
 }
 
 ErrorCode gui_progressbar_get(uint32_t id, uint32_t* value) {
@@ -233,8 +201,6 @@ ErrorCode gui_progressbar_get(uint32_t id, uint32_t* value) {
     if (!value) {
         return GUI_ERROR_NULL_POINTER;
     }
-    GateScope gate;
-    void* handle = nullptr;
-    ErrorCode code = find(gate, id, GUI_PROGRESSBAR, &handle);
-    return code ? code : backend_progressbar_get(handle, value);
+    return with_control(id, GUI_PROGRESSBAR,
+                        [&](void* handle) { return backend_progressbar_get(handle, value); });
 }

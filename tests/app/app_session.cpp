@@ -152,11 +152,33 @@ void search_expect_refusal(const char* text) {
     ASSERT_TRUE(search_wait_done());
 }
 
-void browse_load(const std::string& path) {
-    ASSERT_TRUE(gui_test_click(ID_BROWSE));
+void dialog_answer(uint32_t button, const char* path) {
+    const fs::path before = fs::current_path();
+    if (path != nullptr) {
+        fs::current_path(fs::path(path).parent_path());
+    }
+    ASSERT_TRUE(gui_test_click(button));
     GuiTestModal modal{};
-    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-    ASSERT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
-    ASSERT_TRUE(gui_test_file_answer(path.c_str()));
-    ASSERT_TRUE(gui_test_settle(20000));
+    EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_TRUE(modal.kind == GUI_TEST_MODAL_OPEN || modal.kind == GUI_TEST_MODAL_SAVE);
+    EXPECT_TRUE(gui_test_file_answer(path));
+    EXPECT_TRUE(gui_test_settle(20000));
+    fs::current_path(before);
+}
+
+void browse_load(const std::string& path) {
+    dialog_answer(ID_BROWSE, path.c_str());
+}
+
+bool file_wait(const std::string& path, const std::string& content) {
+    struct Wanted {
+        const std::string* path;
+        const std::string* content;
+    } wanted{&path, &content};
+    return gui_test_wait(
+               [](void* context) -> int {
+                   const Wanted* w = static_cast<const Wanted*>(context);
+                   return fs::exists(*w->path) && file_read(*w->path) == *w->content;
+               },
+               &wanted, 20000) != 0;
 }

@@ -50,5 +50,12 @@ bool search_wait_done();
 // for the run to end.
 void search_expect_refusal(const char* text);
 
+// Clicks `button`, which opens a file dialog, and answers it with `path` (null cancels). The
+// dialog is opened in the folder of `path`, as a user would have browsed there.
+void dialog_answer(uint32_t button, const char* path);
+
 // Loads `path` through the Browse dialog.
 void browse_load(const std::string& path);
+
+// Waits until the file at `path` holds `content`.
+bool file_wait(const std::string& path, const std::string& content);

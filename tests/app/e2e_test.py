@@ -27,8 +27,8 @@ SEARCH_BUTTON = (265, 514)
 SAVE_BUTTON = (329, 514)
 
 # The sample's patterns written word by word, as "Big" reads them.
-SEARCH_TEXT = "24090003 ; lives at start\n2442FFFF ; a hit\n3C08xxxx ; the record\n"
-REPLACE_TEXT = "24090063\n24420000\n3C08xxxx\n"
+SEARCH_TEXT = "24090003 ; lives at start\n2442FFFF ; a hit\n3C08xxxx ; the record"
+REPLACE_TEXT = "24090063\n24420000\n3C08xxxx"
 
 
 def fail(message):

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/controls.h"
+#include "app/current_file.h"
 #include "app/help.h"
 #include "app_session.h"
 #include "core/search_rules.h"
@@ -31,7 +32,9 @@ GuiTestModal expect_dialog(GuiTestModalKind kind) {
 }
 
 std::string file_uri(const std::string& path) {
-    return "file://" + std::filesystem::absolute(path).generic_string();
+    // A drive-letter path (C:/...) needs the third slash that a POSIX path brings itself.
+    std::string absolute = std::filesystem::absolute(path).generic_string();
+    return (absolute[0] == '/' ? "file://" : "file:///") + absolute;
 }
 
 uint32_t checksum_of(const std::string& bytes) {
@@ -63,39 +66,43 @@ TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
     elf_write(elf, {0x24090003});
     file_write(text, "not an executable\n");
     file_write(empty, "");
-    app_session([&] {
-        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+    in_folder(folder.path, [&] {
+        app_session([&] {
+            EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
 
-        ASSERT_TRUE(gui_test_click(ID_BROWSE));
-        GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_OPEN);
-        EXPECT_STREQ("", dialog.file_name);
-        EXPECT_EQ(2u, dialog.filter_count);
-        // *.elf and two decimal digits, whatever the case; nothing else.
-        EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
-        EXPECT_EQ(1, gui_test_file_filter_accepts("disc.42"));
-        EXPECT_EQ(1, gui_test_file_filter_accepts("disc.00"));
-        EXPECT_EQ(0, gui_test_file_filter_accepts("disc.100"));
-        EXPECT_EQ(0, gui_test_file_filter_accepts("disc.4"));
-        EXPECT_EQ(0, gui_test_file_filter_accepts("game.elf.txt"));
-        // Cancelling changes nothing.
-        ASSERT_TRUE(gui_test_file_answer(nullptr));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
-
-        browse_load(elf);
-        EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
-
-        for (const std::string* bad : {&text, &empty}) {
             ASSERT_TRUE(gui_test_click(ID_BROWSE));
-            expect_dialog(GUI_TEST_MODAL_OPEN);
-            ASSERT_TRUE(gui_test_file_answer(bad->c_str()));
-            expect_message(MSG_INVALID_ELF, "Error");
-            EXPECT_EQ("", control_text(ID_FILE_NAME));
-            // The file loaded before is gone too.
-            search_expect_refusal(MSG_NO_ELF_SELECTED);
+            GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_OPEN);
+            EXPECT_STREQ("", dialog.file_name);
+            EXPECT_EQ(2u, dialog.filter_count);
+            // *.elf and two decimal digits, whatever the case; nothing else.
+            EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
+            EXPECT_EQ(1, gui_test_file_filter_accepts("disc.42"));
+            EXPECT_EQ(1, gui_test_file_filter_accepts("disc.00"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("disc.100"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("disc.4"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("game.elf.txt"));
+            // Cancelling changes nothing.
+            ASSERT_TRUE(gui_test_file_answer(nullptr));
+            ASSERT_TRUE(gui_test_settle(20000));
+            EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+
             browse_load(elf);
-        }
+            EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
+
+            for (const std::string* bad : {&text, &empty}) {
+                ASSERT_TRUE(gui_test_click(ID_BROWSE));
+                expect_dialog(GUI_TEST_MODAL_OPEN);
+                ASSERT_TRUE(gui_test_file_answer(bad->c_str()));
+                expect_message(MSG_INVALID_ELF, "Error");
+                EXPECT_EQ("", control_text(ID_FILE_NAME));
+                // The file loaded before is gone too.
+                search_expect_refusal(MSG_NO_ELF_SELECTED);
+                browse_load(elf);
+            }
+        });
     });
+    // Closing the window released the file.
+    EXPECT_EQ(nullptr, loaded_image);
 }
 
 TEST(Files, ADropLoadsTheFirstFileUnlessASearchRuns) {
@@ -135,25 +142,27 @@ TEST(Files, PatternFilesFillTheirBoxWhole) {
     const std::string replace = folder.file("replace.txt");
     file_write(search, "03 00 09 24 ; lives\r\nFF FF 42 24\r\n");
     file_write(replace, "63 00 09 24\r\n00 00 42 24\r\n");
-    app_session([&] {
-        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
-        for (auto [button, box, path] :
-             {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
-              std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
-            ASSERT_TRUE(gui_test_click(button));
+    in_folder(folder.path, [&] {
+        app_session([&] {
+            ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
+            for (auto [button, box, path] :
+                 {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
+                  std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
+                ASSERT_TRUE(gui_test_click(button));
+                expect_dialog(GUI_TEST_MODAL_OPEN);
+                EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
+                EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
+                ASSERT_TRUE(gui_test_file_answer(path->c_str()));
+                ASSERT_TRUE(gui_test_settle(20000));
+                EXPECT_EQ(file_read(*path), control_text(box));
+            }
+            // A cancelled load keeps the box's text.
+            ASSERT_TRUE(gui_test_click(ID_LOAD_SEARCH_PATTERNS));
             expect_dialog(GUI_TEST_MODAL_OPEN);
-            EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
-            EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
-            ASSERT_TRUE(gui_test_file_answer(path->c_str()));
+            ASSERT_TRUE(gui_test_file_answer(nullptr));
             ASSERT_TRUE(gui_test_settle(20000));
-            EXPECT_EQ(file_read(*path), control_text(box));
-        }
-        // A cancelled load keeps the box's text.
-        ASSERT_TRUE(gui_test_click(ID_LOAD_SEARCH_PATTERNS));
-        expect_dialog(GUI_TEST_MODAL_OPEN);
-        ASSERT_TRUE(gui_test_file_answer(nullptr));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ(file_read(search), control_text(ID_SEARCH_PATTERNS));
+            EXPECT_EQ(file_read(search), control_text(ID_SEARCH_PATTERNS));
+        });
     });
 }
 
@@ -163,37 +172,38 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
     elf_write(elf, {0x24090003, 0x2442FFFF, 0x0000ABCD});
     char pnach_name[32];
     std::snprintf(pnach_name, sizeof pnach_name, "%08X.PNACH", checksum_of(file_read(elf)));
-    app_session([&] {
-        ASSERT_TRUE(gui_test_click(ID_SAVE));
-        expect_message(MSG_NO_ELF_SELECTED, "Error");
+    in_folder(folder.path, [&] {
+        app_session([&] {
+            ASSERT_TRUE(gui_test_click(ID_SAVE));
+            expect_message(MSG_NO_ELF_SELECTED, "Error");
 
-        browse_load(elf);
-        const std::string text = "patch=1,EE,00100100,word,24090063 //24090003\r\nedited\r\n";
-        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, text.c_str()));
+            browse_load(elf);
+            const std::string text = "patch=1,EE,00100100,word,24090063 //24090003\r\nedited\r\n";
+            ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, text.c_str()));
 
-        ASSERT_TRUE(gui_test_click(ID_SAVE));
-        GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
-        EXPECT_STREQ(pnach_name, dialog.file_name);
-        EXPECT_EQ(14u, std::string(dialog.file_name).size());
-        ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
+            ASSERT_TRUE(gui_test_click(ID_SAVE));
+            GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
+            EXPECT_STREQ(pnach_name, dialog.file_name);
+            EXPECT_EQ(14u, std::string(dialog.file_name).size());
+            // The dialog adds the default extension to a name without one.
+            ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
+            EXPECT_TRUE(file_wait(folder.file("mine.PNACH"), text));
 
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
-        ASSERT_TRUE(gui_test_click(ID_SAVE));
-        dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
-        EXPECT_STREQ("game.elf", dialog.file_name);
-        ASSERT_TRUE(gui_test_file_answer(folder.file("offsets").c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ(text, file_read(folder.file("offsets.txt")));
+            ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
+            ASSERT_TRUE(gui_test_click(ID_SAVE));
+            dialog = expect_dialog(GUI_TEST_MODAL_SAVE);
+            EXPECT_STREQ("game.elf", dialog.file_name);
+            ASSERT_TRUE(gui_test_file_answer(folder.file("offsets").c_str()));
+            EXPECT_TRUE(file_wait(folder.file("offsets.txt"), text));
 
-        // Cancelled: nothing written, nothing said.
-        ASSERT_TRUE(gui_test_click(ID_SAVE));
-        expect_dialog(GUI_TEST_MODAL_SAVE);
-        ASSERT_TRUE(gui_test_file_answer(nullptr));
-        ASSERT_TRUE(gui_test_settle(20000));
-        GuiTestModal log[4];
-        EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
+            // Cancelled: nothing written, nothing said.
+            ASSERT_TRUE(gui_test_click(ID_SAVE));
+            expect_dialog(GUI_TEST_MODAL_SAVE);
+            ASSERT_TRUE(gui_test_file_answer(nullptr));
+            ASSERT_TRUE(gui_test_settle(20000));
+            GuiTestModal log[4];
+            EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
+        });
     });
 }
 
@@ -201,7 +211,7 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
     TempFolder folder;
     std::filesystem::create_directories(folder.file("cwd"));
     std::filesystem::create_directories(folder.file("bin"));
-    help_set_data_folder(folder.file("share").c_str());
+    help_set_data_folder(folder.file("data").c_str());
 
     const auto show_help = [] {
         ASSERT_TRUE(gui_test_click(ID_HELP));
@@ -230,8 +240,18 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
             },
             program.c_str());
 
-        std::filesystem::create_directories(folder.file("share"));
-        file_write(folder.file("share") + "/readme.txt", "installed help\n");
+        // Later candidates first, each then hidden by the one before it.
+        std::filesystem::create_directories(folder.file("data"));
+        file_write(folder.file("data") + "/readme.txt", "help in the build's data folder\n");
+        app_session(
+            [&] {
+                show_help();
+                expect_popup("help in the build's data folder\n");
+            },
+            program.c_str());
+
+        std::filesystem::create_directories(folder.file("share") + "/quarnel");
+        file_write(folder.file("share") + "/quarnel/readme.txt", "installed help\n");
         app_session(
             [&] {
                 show_help();

@@ -25,14 +25,14 @@ TEST(Report, ShowsTheCheckNumberAndTheTraceInAnOkBox) {
     app_session([] {
         GuiTestModal modal = report_shown([] {
             TRACE_CALL("load_elf", 433, "app", "Error accessing control",
-                       gui_control_set_text(0, "no such control"));
+                       gui_control_set_text(3, nullptr));
         });
         EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
         EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
         EXPECT_STREQ("Error 0433", modal.caption);
         EXPECT_EQ(std::string("Error accessing control\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
                               "\t:[gui]:gui_control_set_text()\r\n\t") +
-                      gui_error_texts[GUI_ERROR_INITIALIZATION],
+                      gui_error_texts[GUI_ERROR_NULL_POINTER],
                   modal.text);
 
         modal = report_shown(

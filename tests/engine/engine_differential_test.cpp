@@ -2,24 +2,11 @@
 // give the literal engine's list, record for record and in the same order, however it divides
 // the work.
 #include <algorithm>
-
-#include <gtest/gtest.h>
+#include <cstdio>
 
 #include "engine_fixture.h"
 
 namespace {
-
-// First difference of two lists, for a readable failure.
-std::string first_difference(const std::vector<FoundMatch>& want,
-                             const std::vector<FoundMatch>& got) {
-    size_t i = 0;
-    while (i < want.size() && i < got.size() && want[i] == got[i])
-        i++;
-    std::vector<FoundMatch> w(want.begin() + long(std::min(i, want.size())), want.end());
-    std::vector<FoundMatch> g(got.begin() + long(std::min(i, got.size())), got.end());
-    return "from record " + std::to_string(i) + ": want " + describe(w, 4) + "; got " +
-           describe(g, 4);
-}
 
 std::vector<uint8_t> random_file(TestRandom& rng, uint32_t size) {
     std::vector<uint8_t> bytes(size);
@@ -27,16 +14,12 @@ std::vector<uint8_t> random_file(TestRandom& rng, uint32_t size) {
     uint32_t kind = rng.below(4);
     uint32_t period = 1 + rng.below(9);
     for (uint32_t i = 0; i < size; i++) {
-        switch (kind) {
-        case 0: // few distinct bytes: many chance matches
+        if (kind == 0) // few distinct bytes: many chance matches
             bytes[i] = alphabet[rng.below(sizeof alphabet)];
-            break;
-        case 1: // repeating: overlapping matches everywhere
+        else if (kind == 1) // repeating: overlapping matches everywhere
             bytes[i] = i >= period ? bytes[i - period] : uint8_t(rng.below(3));
-            break;
-        default:
+        else
             bytes[i] = uint8_t(rng.next());
-        }
     }
     return bytes;
 }
@@ -46,12 +29,11 @@ std::vector<Segment> random_segments(TestRandom& rng, uint32_t size) {
     uint32_t next = rng.below(size / 2 + 1);
     for (Segment& s : segments) {
         // Mostly ascending, sometimes overlapping, out of order, empty or at the very end.
-        if (rng.chance(70)) {
+        if (rng.chance(70))
             s.offset = std::min(size, next + rng.below(16));
-        } else {
+        else
             s.offset =
                 rng.chance(20) ? size - rng.below(std::min(size, 6u) + 1) : rng.below(size + 1);
-        }
         uint32_t room = size - s.offset;
         s.size = rng.chance(15) ? room : rng.below(room + 1);
         s.delta = uint32_t(rng.next());
@@ -70,33 +52,43 @@ void random_pattern(TestRandom& rng, const std::vector<uint8_t>& file, TestPatte
     if (rng.chance(30)) // reversed in groups of four: a match in the other byte order
         for (uint32_t n = 0; n + 4 <= length; n += 4)
             std::reverse(value.begin() + n, value.begin() + n + 4);
-    switch (rng.below(10)) {
-    case 0: // bit masks as `*` writes them: value bits may stand outside the mask
+    uint32_t kind = rng.below(10);
+    if (kind == 0) { // bit masks as `*` writes them: value bits may stand outside the mask
         for (uint8_t& m : mask)
             m = uint8_t(rng.next());
-        break;
-    case 1: // nothing fixed at all
+    } else if (kind == 1) { // nothing fixed at all
         std::fill(mask.begin(), mask.end(), 0);
-        break;
-    case 2:
-    case 3:
-    case 4: // wildcard nibbles, some or many
+    } else if (kind <= 4) { // wildcard nibbles, some or many
         for (uint32_t n = 0; n < length; n++) {
             uint32_t p = rng.below(3) == 0 ? 60 : 15;
-            if (rng.chance(p)) {
-                mask[n] &= 0x0F;
-                value[n] &= 0x0F;
-            }
-            if (rng.chance(p)) {
-                mask[n] &= 0xF0;
-                value[n] &= 0xF0;
-            }
+            for (uint8_t keep : {0x0F, 0xF0})
+                if (rng.chance(p)) {
+                    mask[n] &= keep;
+                    value[n] &= keep;
+                }
         }
-        break;
-    default:
-        break;
     }
     patterns.add(value, mask);
+}
+
+// Where two lists part, for a readable failure.
+std::string first_difference(const std::vector<FoundMatch>& want,
+                             const std::vector<FoundMatch>& got) {
+    size_t i = 0;
+    while (i < want.size() && i < got.size() && want[i] == got[i])
+        i++;
+    char text[200];
+    auto show = [i](const std::vector<FoundMatch>& l, char* out) {
+        if (i >= l.size())
+            std::snprintf(out, 60, "end");
+        else
+            std::snprintf(out, 60, "p%u @%X a%X", l[i].pattern, l[i].offset, l[i].address);
+        return out;
+    };
+    char w[60], g[60];
+    std::snprintf(text, sizeof text, "record %zu of %zu: want %s, got %s", i, want.size(),
+                  show(want, w), show(got, g));
+    return text;
 }
 
 TEST(EngineDifferential, RandomFilesLayoutsPatternsAndOptions) {
@@ -113,17 +105,16 @@ TEST(EngineDifferential, RandomFilesLayoutsPatternsAndOptions) {
         ScanOptions options{rng.chance(50), rng.chance(50), 1u << rng.below(3)};
         MatchFastTuning tuning{1 + rng.below(3), 1 + rng.below(40), rng.chance(50)};
 
-        std::vector<FoundMatch> want = scan_reference(image, options, patterns);
-        std::vector<FoundMatch> got = scan_tuned(image, options, patterns, tuning);
+        std::vector<FoundMatch> want = scan(Engine::reference, image, options, patterns);
+        std::vector<FoundMatch> got = scan(Engine::fast_tuned, image, options, patterns, tuning);
         total_matches += want.size();
         ASSERT_TRUE(want == got) << "round " << round << ", size " << size << ", step "
                                  << options.step << (options.swap ? " Little" : " Big")
                                  << ", threads " << tuning.threads << ", chunk "
                                  << tuning.chunk_words << ": " << first_difference(want, got);
         if (round % 8 == 0) {
-            std::vector<FoundMatch> plain = scan_default(image, options, patterns);
-            ASSERT_TRUE(want == plain)
-                << "round " << round << ": " << first_difference(want, plain);
+            got = scan(Engine::fast_default, image, options, patterns);
+            ASSERT_TRUE(want == got) << "round " << round << ": " << first_difference(want, got);
         }
     }
     // The cases must actually produce matches, or they prove nothing.

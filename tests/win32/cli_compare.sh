@@ -1,22 +1,16 @@
 #!/usr/bin/env bash
 # quarnel-cli.exe under Wine against quarnel-cli on Linux: the same arguments, files and standard
-# input must give the same standard output byte for byte, the same exit status and the same
-# message on standard error.
+# input must give the same standard output (or --output file) byte for byte, the same exit status
+# and the same message on standard error.
 #   cli_compare.sh WINDOWS_CLI LINUX_CLI SOURCE_DIR
 set -uo pipefail
-
 win_cli=$1
 linux_cli=$2
-source_dir=$3
 wine_run=$(cd "$(dirname "$0")" && pwd)/wine_run.sh
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-cli-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-
-cp "$source_dir/samples/sample.elf" sample.elf
-cp "$source_dir/samples/search.txt" search.txt
-cp "$source_dir/samples/replace.txt" replace.txt
+cp "$3"/samples/{sample.elf,search.txt,replace.txt} .
 : >empty.txt
 printf '03 00 09 24\r\nFF FF 42 24\r\n' >search-crlf.txt
 printf '63 00 09 24\n' >replace-one.txt
@@ -24,96 +18,85 @@ printf '63 00 09\n00 00 42 24\nxx xx 08 3C\n' >replace-short.txt
 printf 'zz not hex\n' >garbage.txt
 printf '3C\n' >search-byte.txt
 printf '\x7fELF' >truncated.elf
-# Every byte value through the pattern reader: a NUL ends the text.
-printf '03 00 09 24\n\x00FF FF 42 24\n' >search-nul.txt
+printf '03 00 09 24\n\x00FF FF 42 24\n' >search-nul.txt # a NUL ends the text
+
+# One case a line: the arguments, after "<FILE" for standard input; {out} names the file that
+# --output writes, compared as well.
+cases() {
+    for f in address offset; do for e in big little; do for a in byte half word; do
+        for r in exec data; do
+            echo "--format $f --endian $e --align $a --range $r --search search.txt sample.elf"
+        done
+    done; done; done
+    for f in pnach raw; do for e in big little; do for a in word byte; do
+        echo "--format $f --endian $e --align $a --search search.txt --replace replace.txt sample.elf"
+    done; done; done
+    cat <<'EOF'
+--search search.txt --replace replace.txt sample.elf
+--format address --search search-crlf.txt sample.elf
+--format address --search search-nul.txt sample.elf
+--format offset --align byte --search search-byte.txt sample.elf
+--checksum sample.elf
+--version
+--help
+<search.txt --format address --search - sample.elf
+<replace.txt --search search.txt --replace - sample.elf
+<search-crlf.txt --format offset --search - sample.elf
+--search search.txt --replace replace.txt --output {out} sample.elf
+--format address --output {out} --search search.txt sample.elf
+--format address --search search.txt search.txt
+--format address --search search.txt truncated.elf
+--format address --search search.txt missing.elf
+--format address --search missing.txt sample.elf
+--format address --search empty.txt sample.elf
+--format address --search garbage.txt sample.elf
+--search search.txt sample.elf
+--search search.txt --replace replace-one.txt sample.elf
+--search search.txt --replace replace-short.txt sample.elf
+--format raw --search search-byte.txt --replace search-byte.txt sample.elf
+--checksum search.txt
+--format word --search search.txt sample.elf
+--search search.txt
+--bogus
+
+EOF
+}
+
+# Runs one program with the case's arguments: NAME.out, NAME.err, NAME.file and its exit status.
+run() {
+    local name=$1
+    shift
+    : >"$name.file"
+    "$@" "${args[@]//\{out\}/$name.file}" <"$input" >"$name.out" 2>"$name.err"
+}
 
 failures=0
 cases=0
-
-# Runs both programs with the arguments (and standard input from $stdin_file when set).
-compare() {
+while IFS= read -r line; do
     cases=$((cases + 1))
-    local input=${stdin_file:-/dev/null}
-    "$linux_cli" "$@" <"$input" >linux.out 2>linux.err
-    local linux_status=$?
-    "$wine_run" "$win_cli" "$@" <"$input" >windows.out 2>windows.err
-    local windows_status=$?
-    local problem=""
+    input=/dev/null
+    if [[ $line == '<'* ]]; then
+        input=${line%% *} input=${input#<} line=${line#* }
+    fi
+    read -r -a args <<<"$line"
+    run linux "$linux_cli"
+    linux_status=$?
+    run windows "$wine_run" "$win_cli"
+    windows_status=$?
+    problem=""
     [ "$linux_status" = "$windows_status" ] ||
         problem="exit status $linux_status on Linux, $windows_status on Windows"
     cmp -s linux.out windows.out || problem="$problem; standard output differs"
+    cmp -s linux.file windows.file || problem="$problem; the --output files differ"
     # Standard error is a text stream: Windows ends its lines in CR LF.
-    tr -d '\r' <windows.err >windows.err.lf
-    cmp -s linux.err windows.err.lf || problem="$problem; standard error differs"
+    tr -d '\r' <windows.err | cmp -s linux.err - || problem="$problem; standard error differs"
     if [ -n "$problem" ]; then
         failures=$((failures + 1))
-        echo "FAIL: quarnel-cli $* ${stdin_file:+< $stdin_file}: ${problem#; }"
+        echo "FAIL: quarnel-cli $line <$input: ${problem#; }"
         diff <(od -c linux.out | head -20) <(od -c windows.out | head -20) | head -20
-        diff linux.err windows.err.lf | head -10
+        diff linux.err <(tr -d '\r' <windows.err) | head -10
     fi
-}
-
-# Output written to --output must be the same file.
-compare_output_file() {
-    cases=$((cases + 1))
-    rm -f linux.txt windows.txt
-    "$linux_cli" "$@" --output linux.txt </dev/null >/dev/null 2>&1
-    "$wine_run" "$win_cli" "$@" --output windows.txt </dev/null >/dev/null 2>&1
-    if ! cmp -s linux.txt windows.txt; then
-        failures=$((failures + 1))
-        echo "FAIL: quarnel-cli $* --output: the files differ"
-    fi
-}
-
-for format in address offset; do
-    for endian in big little; do
-        for align in byte half word; do
-            for range in exec data; do
-                compare --format "$format" --endian "$endian" --align "$align" \
-                    --range "$range" --search search.txt sample.elf
-            done
-        done
-    done
-done
-for format in pnach raw; do
-    for endian in big little; do
-        compare --format "$format" --endian "$endian" --search search.txt \
-            --replace replace.txt sample.elf
-        compare --format "$format" --endian "$endian" --align byte --search search.txt \
-            --replace replace.txt sample.elf
-    done
-done
-compare --search search.txt --replace replace.txt sample.elf
-compare --format address --search search-crlf.txt sample.elf
-compare --format address --search search-nul.txt sample.elf
-compare --format offset --align byte --search search-byte.txt sample.elf
-compare --checksum sample.elf
-compare --version
-compare --help
-
-stdin_file=search.txt compare --format address --search - sample.elf
-stdin_file=replace.txt compare --search search.txt --replace - sample.elf
-stdin_file=search-crlf.txt compare --format offset --search - sample.elf
-unset stdin_file
-compare_output_file --search search.txt --replace replace.txt sample.elf
-compare_output_file --format address --search search.txt sample.elf
-
-# Failures: the messages and exit statuses, in the order the checks are made.
-compare --format address --search search.txt search.txt
-compare --format address --search search.txt truncated.elf
-compare --format address --search search.txt missing.elf
-compare --format address --search missing.txt sample.elf
-compare --format address --search empty.txt sample.elf
-compare --format address --search garbage.txt sample.elf
-compare --search search.txt sample.elf
-compare --search search.txt --replace replace-one.txt sample.elf
-compare --search search.txt --replace replace-short.txt sample.elf
-compare --format raw --search search-byte.txt --replace search-byte.txt sample.elf
-compare --checksum search.txt
-compare --format word --search search.txt sample.elf
-compare --search search.txt
-compare --bogus
-compare
+done < <(cases)
 
 echo "$((cases - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -4,89 +4,63 @@
 # writes the result. The saved file must hold exactly what quarnel-cli.exe prints for the same
 # file and patterns. Run by run_wine_tests.sh, whose Wine prefix leaves windows unmanaged, so the
 # main window sits at the screen's top-left corner and the positions below are its controls'.
+# With QUARNEL_SCREENSHOT set, the window with its result is also saved there as a PNG.
 #   end_to_end.sh WIN_BUILD SOURCE_DIR
 set -uo pipefail
-
 win_build=$(cd "$1" && pwd)
-source_dir=$(cd "$2" && pwd)
 wine_run=$(cd "$(dirname "$0")" && pwd)/wine_run.sh
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-e2e.XXXXXX")
 program=""
-cleanup() {
-    [ -n "$program" ] && kill "$program" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cp "$source_dir/samples/sample.elf" "$work/sample.elf"
-printf '03 00 09 24\r\nFF FF 42 24\r\n' >"$work/search.txt"
-printf '63 00 09 24\r\n00 00 42 24\r\n' >"$work/replace.txt"
-dos() { echo "Z:$(echo "$1" | tr / '\\')"; }
-
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
-# Whether a window with this exact name is shown within `tries` twentieths of a second (or, with
-# "gone", no longer is).
-window_is() {
-    local name=$1 want=$2 tries=$3
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+cp "$2/samples/sample.elf" .
+printf '03 00 09 24\r\nFF FF 42 24\r\n' >search.txt
+printf '63 00 09 24\r\n00 00 42 24\r\n' >replace.txt
+dos() { echo "Z:$(echo "$work/$1" | tr / '\\')"; }
+fail() { echo "FAIL: $*" && exit 1; }
+# Waits up to `tries` twentieths of a second for `condition` to hold.
+wait_until() {
+    local tries=$1
+    shift
     for _ in $(seq "$tries"); do
-        if xwininfo -root -tree 2>/dev/null | grep -q "\"$name\""; then
-            [ "$want" = shown ] && return 0
-        else
-            [ "$want" = gone ] && return 0
-        fi
+        "$@" && return 0
         sleep 0.05
     done
     return 1
 }
-wait_window() {
-    window_is "$1" "${2:-shown}" 300 || fail "window \"$1\" not ${2:-shown}"
-}
-
+shown() { xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; }
+gone() { ! shown "$1"; }
 click() { xdotool mousemove "$1" "$2" click 1; }
-type_text() { xdotool type --delay 10 "$1"; }
-
+type_lines() { # types each argument, Enter between them
+    xdotool type --delay 10 "$1"
+    shift
+    for line in "$@"; do xdotool key Return type --delay 10 "$line"; done
+}
 # Answers the open file dialog with a path: select what the name box holds, type, confirm.
 answer_dialog() {
-    wait_window "$1"
+    wait_until 300 shown "$1" || fail "no \"$1\" dialog"
     xdotool key ctrl+a
-    type_text "$2"
-    xdotool key Return
-    wait_window "$1" gone
+    type_lines "$2" ""
+    wait_until 300 gone "$1" || fail "the \"$1\" dialog stays open"
 }
 
-cd "$work"
 "$wine_run" "$win_build/quarnel.exe" </dev/null >/dev/null 2>&1 &
 program=$!
-wait_window Quarnel
-
+wait_until 300 shown Quarnel || fail "no main window"
 click 40 34 # Browse
-answer_dialog Open "$(dos "$work/sample.elf")"
+answer_dialog Open "$(dos sample.elf)"
 click 395 110 # the search box
-type_text "03 00 09 24"
-xdotool key Return
-type_text "FF FF 42 24"
+type_lines "03 00 09 24" "FF FF 42 24"
 click 395 210 # the replace box
-type_text "63 00 09 24"
-xdotool key Return
-type_text "00 00 42 24"
+type_lines "63 00 09 24" "00 00 42 24"
 click 267 536 # Search
 # Save is disabled while the search runs: click until its dialog opens.
 for _ in $(seq 20); do
     click 331 536
-    window_is "Save As" shown 20 && break
+    wait_until 20 shown "Save As" && break
 done
-answer_dialog "Save As" "$(dos "$work/result.pnach")"
-
-for _ in $(seq 200); do
-    [ -s "$work/result.pnach" ] && break
-    sleep 0.05
-done
-[ -s "$work/result.pnach" ] || fail "Save wrote no file"
-
+answer_dialog "Save As" "$(dos result.pnach)"
+wait_until 200 test -s result.pnach || fail "Save wrote no file"
 "$wine_run" "$win_build/quarnel-cli.exe" --search search.txt --replace replace.txt sample.elf \
     >expected.txt 2>/dev/null
 cmp -s expected.txt result.pnach || {
@@ -94,13 +68,18 @@ cmp -s expected.txt result.pnach || {
     fail "the saved result differs from quarnel-cli's"
 }
 
+if [ -n "${QUARNEL_SCREENSHOT:-}" ]; then
+    sleep 1 # the picture only: let the window repaint where the dialog was
+    geometry=$(xwininfo -name Quarnel | awk '/Absolute upper-left X/{x=$4}
+        /Absolute upper-left Y/{y=$4} /Width/{w=$2} /Height/{h=$2} END{print w "x" h "+" x "+" y}')
+    import -window root -crop "$geometry" +repage "$QUARNEL_SCREENSHOT"
+    echo "$QUARNEL_SCREENSHOT ($geometry)"
+fi
+
 # Closing the window ends the program.
 click 300 300
 xdotool key alt+F4
-for _ in $(seq 200); do
-    kill -0 "$program" 2>/dev/null || break
-    sleep 0.05
-done
-kill -0 "$program" 2>/dev/null && fail "quarnel.exe still runs after its window was closed"
+wait_until 200 eval '! kill -0 "$program" 2>/dev/null' ||
+    fail "quarnel.exe still runs after its window was closed"
 program=""
 echo "1 passed, 0 failed"

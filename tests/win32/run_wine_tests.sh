@@ -34,6 +34,9 @@ timeout 300 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
 # Without a window manager, Wine waits two seconds for every managed top-level window that goes
 # away (a message box, the main window): the test windows are left unmanaged instead.
 "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+# Wine has no Courier New; its metric twin stands in, as it would on a desktop with it.
+"$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v 'Courier New' /d 'Liberation Mono' /f </dev/null >/dev/null 2>&1
 # Wine's desktop process starts with the first window and ends a while after the last one has
 # gone; started by a test, it would hold the runner's output open for those seconds. A window
 # that stays open for the whole run keeps one desktop process alive from here.
