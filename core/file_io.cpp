@@ -11,7 +11,7 @@
 FileReadStatus file_read_all(const char* path, uint32_t extra, char** data, uint32_t* size) {
     *data = nullptr;
     *size = 0;
-    FILE* file = path ? fopen(path, "rb") : nullptr;
+    FILE* file = path ? system_file_open_read(path) : nullptr;
     if (!file) {
         return FILE_READ_OPEN_FAILED;
     }

@@ -4,6 +4,11 @@
 
 #include <cstdio>
 
+// Opens an existing file for binary reading, like fopen(path, "rb"), but without waiting: a
+// named pipe that no program writes to opens at once (and then fails to seek) instead of
+// blocking the caller until a writer comes. Returns the stream, or null.
+FILE* system_file_open_read(const char* path);
+
 // Creates a new, empty file for binary writing in the folder of `target`, under a name that
 // no other file has. Returns the open stream and stores its name (malloc'd) in *temp_path, or
 // returns null. When `target` exists, the new file takes over its permission bits.

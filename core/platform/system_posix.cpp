@@ -56,6 +56,22 @@ void system_error_text_free(const char* text) {
     free(const_cast<char*>(text));
 }
 
+FILE* system_file_open_read(const char* path) {
+    // Opening a named pipe for reading waits for a writer unless it is non-blocking; once open,
+    // the usual blocking reads are restored.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE* file =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (!file) {
+        close(fd);
+    }
+    return file;
+}
+
 FILE* system_temp_file_create(const char* target, char** temp_path) {
     *temp_path = nullptr;
     if (!target || !*target) {

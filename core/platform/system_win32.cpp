@@ -54,6 +54,10 @@ void system_error_text_free(const char* text) {
     LocalFree(reinterpret_cast<HLOCAL>(const_cast<char*>(text)));
 }
 
+FILE* system_file_open_read(const char* path) {
+    return fopen(path, "rb");
+}
+
 FILE* system_temp_file_create(const char* target, char** temp_path) {
     *temp_path = nullptr;
     if (!target || !*target) {
