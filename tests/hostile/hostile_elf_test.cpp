@@ -1,11 +1,13 @@
 // The hostile ELF corpus (made by make_hostile_elfs.py into the build folder): every file must
 // be refused or load with sane segments, then survive a search in every way, with no read past
 // the data and in time proportional to its size; quarnel-cli must agree.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "core/elf_image.h"
+#include "core/file_io.h"
 #include "hostile_support.h"
 
 namespace {
@@ -168,6 +171,34 @@ TEST(HostileElfPaths, FoldersAndMissingFilesAreRefused) {
     EXPECT_EQ(read_elf(scratch.path.c_str()), nullptr);
     EXPECT_EQ(read_elf(scratch.file("missing.elf").c_str()), nullptr);
     EXPECT_EQ(read_elf(""), nullptr);
+}
+
+// A named pipe (dropped on the window, or given to quarnel-cli) must be refused at once: opening
+// it for reading used to wait for a writer that never comes, freezing the caller.
+TEST(HostileElfPaths, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    ScratchDir scratch;
+    std::string pipe_path = scratch.file("pipe.elf");
+    ASSERT_EQ(mkfifo(pipe_path.c_str(), 0600), 0);
+    for (int attempt = 0; attempt < 2; attempt++) {
+        SCOPED_TRACE(attempt == 0 ? "read_elf" : "load_file");
+        ReportCatcher catcher;
+        std::future<bool> refused = std::async(std::launch::async, [&] {
+            if (attempt == 0) {
+                ElfImage* image = read_elf(pipe_path.c_str());
+                free_elf_image(image);
+                return image == nullptr;
+            }
+            char* text = load_file(pipe_path.c_str());
+            free(text);
+            return text == nullptr;
+        });
+        if (refused.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Let the stuck reader go: a writer that comes and leaves gives it end of file.
+            close(open(pipe_path.c_str(), O_WRONLY | O_NONBLOCK));
+            ADD_FAILURE() << "waited for a writer";
+        }
+        EXPECT_TRUE(refused.get());
+    }
 }
 
 } // namespace
