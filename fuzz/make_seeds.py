@@ -3,7 +3,9 @@
 
 Seeds are small on purpose: libFuzzer mutates them, so each should reach one feature (a token
 kind, a segment layout, a format) with as few bytes as possible. Run again after changing it;
-the files are committed.
+the files are committed. The folders also hold inputs kept from long fuzzing runs, merged in
+with `<target> -merge=1 fuzz/corpus/<target> <run corpus>`, so that short runs start from the
+coverage the long ones reached.
 """
 import hashlib
 import os

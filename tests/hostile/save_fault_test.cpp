@@ -116,6 +116,30 @@ TEST(SaveFaults, ASuccessfulSaveReplacesTheFileAndLeavesNothingElse) {
     }
 }
 
+// Saving over a link writes the file it points to, keeping the link and the file's permissions,
+// and leaves no temporary file in either folder.
+TEST(SaveFaults, ASaveThroughALinkWritesTheLinkedFileAndKeepsItsMode) {
+    ScratchDir dir;
+    std::string real_folder = dir.file("real"), link_folder = dir.file("links");
+    mkdir(real_folder.c_str(), 0700);
+    mkdir(link_folder.c_str(), 0700);
+    std::string real = real_folder + "/result.pnach", link = link_folder + "/result.pnach";
+    write_whole_file(real, OLD_CONTENT);
+    chmod(real.c_str(), 0640);
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    SaveOutcome outcome = save_in_child(link, "ab\r\n");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.messages, "");
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(read_whole_file(real), "ab\r\n");
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(list_dir(real_folder), std::vector<std::string>{"result.pnach"});
+    EXPECT_EQ(list_dir(link_folder), std::vector<std::string>{"result.pnach"});
+}
+
 // A file size limit (RLIMIT_FSIZE) makes the kernel refuse bytes past the limit, exactly like
 // a full disk: a short text fails when the buffered bytes are flushed or the file is closed,
 // a long one while it is written.
