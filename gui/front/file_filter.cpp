@@ -48,14 +48,14 @@ ErrorCode file_filter_parse(const char* filter, FileFilterList* list) {
         if (at >= length) {
             break; // a description without patterns
         }
-        char* spec = text + at;
-        at += std::strlen(spec) + 1;
+        char* joined = text + at;
+        at += std::strlen(joined) + 1;
 
         FileFilter* entry = &filters[count];
         entry->description = description;
         entry->patterns = patterns + pattern_total;
         entry->pattern_count = 0;
-        for (char* cursor = spec;;) {
+        for (char* cursor = joined;;) {
             char* end = std::strchr(cursor, ';');
             if (end) {
                 *end = '\0';
