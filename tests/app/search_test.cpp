@@ -34,22 +34,18 @@ std::string header(const char* pattern, const char* mask) {
 
 } // namespace
 
-TEST(Search, WithoutAFileOnlySaysSoAndLeavesTheWindowAsItWas) {
-    app_session([] {
-        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
-        set_patterns("24090003", "24090063");
-        search_expect_refusal("No ELF file selected");
-        expect_window_given_back("earlier text");
-        // Search is usable again: a second click is answered the same way.
-        search_expect_refusal("No ELF file selected");
-    });
-}
-
 TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
     elf_write(elf, CODE, DATA);
     app_session([&] {
+        // Without a file it only says so and leaves the window as it was, twice over.
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
+        set_patterns("24090003", "24090063");
+        for (int click = 0; click < 2; ++click) {
+            search_expect_refusal("No ELF file selected");
+            expect_window_given_back("earlier text");
+        }
         browse_load(elf);
         struct Case {
             const char* search;
@@ -89,48 +85,50 @@ TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
     app_session([&] {
         browse_load(elf);
         const std::string li = header("24090003", "FFFFFFFF");
-
-        // Address and Offset ignore a replace box that does not fit.
-        set_patterns("24090003 ; li $t1, 3", "nonsense");
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00100100 //24090003\r\n\r\n").c_str());
-
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00000100 //24090003\r\n\r\n").c_str());
-
-        ASSERT_TRUE(gui_test_click(ID_RANGE_NON_EXECUTABLE));
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00200110 //24090003\r\n\r\n").c_str());
-        ASSERT_TRUE(gui_test_click(ID_RANGE_EXECUTABLE));
-
-        // Little: the bytes as the file holds them.
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back("No matches found");
-        set_patterns("03000924", "");
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back(
-            (header("03000924", "FFFFFFFF") + "00100100 //24090003\r\n\r\n").c_str());
-
-        // Patch lines, with the replace word in the same byte order as the search.
-        set_patterns("03000924\r\nFFFF4224", "63000924\r\n00004224");
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_PNACH));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((header("03000924", "FFFFFFFF") +
-                                  "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" +
-                                  header("FFFF4224", "FFFFFFFF") +
-                                  "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n")
-                                     .c_str());
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        set_patterns("3C08xxxx", "xxxx5678");
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_RAW_CODE));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back(
-            (header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n").c_str());
+        const std::string le = header("03000924", "FFFFFFFF");
+        struct Step {
+            std::vector<uint32_t> clicks;
+            const char* search;
+            const char* replace;
+            std::string result;
+        };
+        const Step steps[] = {
+            // Address and Offset ignore a replace box that does not fit.
+            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS},
+             "24090003 ; li $t1, 3",
+             "nonsense",
+             li + "00100100 //24090003\r\n\r\n"},
+            {{ID_FORMAT_OFFSET}, nullptr, nullptr, li + "00000100 //24090003\r\n\r\n"},
+            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS},
+             nullptr,
+             nullptr,
+             li + "00200110 //24090003\r\n\r\n"},
+            // Little: the bytes as the file holds them.
+            {{ID_RANGE_EXECUTABLE, ID_ENDIAN_LITTLE}, nullptr, nullptr, "No matches found"},
+            {{}, "03000924", "", le + "00100100 //24090003\r\n\r\n"},
+            // Patch lines, with the replace word in the same byte order as the search.
+            {{ID_FORMAT_PNACH},
+             "03000924\r\nFFFF4224",
+             "63000924\r\n00004224",
+             le + "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" +
+                 header("FFFF4224", "FFFFFFFF") +
+                 "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n"},
+            {{ID_ENDIAN_BIG, ID_FORMAT_RAW_CODE},
+             "3C08xxxx",
+             "xxxx5678",
+             header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n"},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.result);
+            if (step.search != nullptr) {
+                set_patterns(step.search, step.replace);
+            }
+            for (uint32_t id : step.clicks) {
+                ASSERT_TRUE(gui_test_click(id));
+            }
+            ASSERT_TRUE(search_click_and_wait());
+            expect_window_given_back(step.result.c_str());
+        }
     });
 }
 
