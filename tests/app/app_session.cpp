@@ -16,14 +16,9 @@ namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
     std::random_device random;
-    for (;;) {
-        fs::path candidate =
-            fs::temp_directory_path() / ("quarnel-app-" + std::to_string(random()));
-        if (fs::create_directory(candidate)) {
-            path = candidate.string();
-            return;
-        }
-    }
+    do {
+        path = (fs::temp_directory_path() / ("quarnel-app-" + std::to_string(random()))).string();
+    } while (!fs::create_directory(path));
 }
 
 TempFolder::~TempFolder() {
@@ -109,60 +104,40 @@ bool radio_checked(uint32_t id) {
     return state == GUI_CHECKED;
 }
 
-bool search_wait_done() {
-    return gui_test_wait(
-               [](void*) -> int {
-                   uint32_t enabled = 0;
-                   return !search_is_running() && gui_control_enabled(ID_SEARCH, &enabled) == 0 &&
-                          enabled != 0 && gui_control_enabled(ID_RESULT, &enabled) == 0 &&
-                          enabled != 0;
-               },
-               nullptr, 20000) != 0;
+bool search_wait_done(bool click) {
+    const auto done = [](void*) -> int {
+        uint32_t search = 0, result = 0;
+        return !search_is_running() && gui_control_enabled(ID_SEARCH, &search) == 0 &&
+               gui_control_enabled(ID_RESULT, &result) == 0 && search != 0 && result != 0;
+    };
+    return (!click || gui_test_click(ID_SEARCH)) && gui_test_wait(done, nullptr, 20000) != 0;
 }
 
-bool search_click_and_wait() {
-    return gui_test_click(ID_SEARCH) != 0 && search_wait_done();
+void expect_message(const char* text, const char* caption) {
+    GuiTestModal modal{};
+    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
+    EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
+    EXPECT_STREQ(text, modal.text);
+    EXPECT_STREQ(caption, modal.caption);
+    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    ASSERT_TRUE(gui_test_settle(20000));
 }
 
 void search_expect_refusal(const char* text) {
     ASSERT_TRUE(gui_test_click(ID_SEARCH));
-    GuiTestModal modal{};
-    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
-    EXPECT_STREQ(text, modal.text);
-    EXPECT_STREQ("Error", modal.caption);
-    EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
-    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    expect_message(text);
     ASSERT_TRUE(search_wait_done());
 }
 
-void dialog_answer(uint32_t button, const char* path) {
+void browse_load(const std::string& path) {
     const fs::path before = fs::current_path();
-    if (path != nullptr) {
-        fs::current_path(fs::path(path).parent_path());
-    }
-    ASSERT_TRUE(gui_test_click(button));
+    fs::current_path(fs::path(path).parent_path());
+    ASSERT_TRUE(gui_test_click(ID_BROWSE));
     GuiTestModal modal{};
     EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_TRUE(modal.kind == GUI_TEST_MODAL_OPEN || modal.kind == GUI_TEST_MODAL_SAVE);
-    EXPECT_TRUE(gui_test_file_answer(path));
+    EXPECT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+    EXPECT_TRUE(gui_test_file_answer(path.c_str()));
     EXPECT_TRUE(gui_test_settle(20000));
     fs::current_path(before);
-}
-
-void browse_load(const std::string& path) {
-    dialog_answer(ID_BROWSE, path.c_str());
-}
-
-bool file_wait(const std::string& path, const std::string& content) {
-    struct Wanted {
-        const std::string* path;
-        const std::string* content;
-    } wanted{&path, &content};
-    return gui_test_wait(
-               [](void* context) -> int {
-                   const Wanted* w = static_cast<const Wanted*>(context);
-                   return fs::exists(*w->path) && file_read(*w->path) == *w->content;
-               },
-               &wanted, 20000) != 0;
 }

@@ -126,7 +126,7 @@ TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
             for (uint32_t id : step.clicks) {
                 ASSERT_TRUE(gui_test_click(id));
             }
-            ASSERT_TRUE(search_click_and_wait());
+            ASSERT_TRUE(search_wait_done(true));
             expect_window_given_back(step.result.c_str());
         }
     });
@@ -144,7 +144,7 @@ TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
             for (uint32_t alignment : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD}) {
                 ASSERT_TRUE(gui_test_click(format));
                 ASSERT_TRUE(gui_test_click(alignment));
-                ASSERT_TRUE(search_click_and_wait());
+                ASSERT_TRUE(search_wait_done(true));
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
                 EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
@@ -156,7 +156,7 @@ TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
         ASSERT_TRUE(gui_test_click(ID_ALIGNMENT_BYTE));
         set_patterns("0300 0924", "");
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        ASSERT_TRUE(search_click_and_wait());
+        ASSERT_TRUE(search_wait_done(true));
         EXPECT_TRUE(radio_checked(ID_ALIGNMENT_BYTE));
         EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100100 //"));
     });
@@ -184,7 +184,7 @@ TEST(Search, LongResultsArriveWhole) {
                 expected += line;
             }
             expected += "\r\n";
-            ASSERT_TRUE(search_click_and_wait());
+            ASSERT_TRUE(search_wait_done(true));
             const std::string result = control_text(ID_RESULT);
             EXPECT_EQ(expected.size(), result.size());
             EXPECT_TRUE(expected == result);
