@@ -37,23 +37,6 @@ def wait_for(what, condition, timeout=TIMEOUT):
     fail("timed out waiting for " + what)
 
 
-def start_display():
-    """A private Xvfb, so that nothing else on the screen gets the clicks."""
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        server.kill()
-        fail("Xvfb did not start")
-    env = dict(os.environ, DISPLAY=":" + number)
-    env.pop("WAYLAND_DISPLAY", None)
-    return server, env
-
-
 def main():
     if len(sys.argv) < 3:
         fail(__doc__)
@@ -62,16 +45,26 @@ def main():
     program, cli = os.path.join(build, "quarnel"), os.path.join(build, "quarnel-cli")
     sample = os.path.join(source, "samples", "sample.elf")
     work = tempfile.mkdtemp(prefix="quarnel-e2e-")
-    server, env = start_display()
+    # A private Xvfb, so that nothing else on the screen gets the clicks.
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        env = dict(os.environ, DISPLAY=":" + pipe.readline().strip())
+    env.pop("WAYLAND_DISPLAY", None)
     app = None
 
     def xdotool(*args):
         return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True,
                               timeout=TIMEOUT).stdout.strip()
 
+    def windows():
+        return set(xdotool("search", "--onlyvisible", "--name", ".*").split())
+
     def new_window(known, timeout=TIMEOUT):
-        return wait_for("a dialog", lambda: next(iter(set(xdotool(
-            "search", "--onlyvisible", "--name", ".*").split()) - known), None), timeout)
+        return wait_for("a dialog", lambda: next(iter(windows() - known), None), timeout)
 
     def click(point):
         xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
@@ -91,15 +84,14 @@ def main():
         type_text(path)  # a leading "/" opens the chooser's location entry
         time.sleep(0.3)  # the location entry completes names while typing
         xdotool("key", "Return")
-        wait_for("the dialog to close", lambda: dialog not in xdotool(
-            "search", "--onlyvisible", "--name", ".*").split())
+        wait_for("the dialog to close", lambda: dialog not in windows())
 
     try:
         app = subprocess.Popen([program], cwd=work, env=env)
         window = wait_for("the main window", lambda: xdotool(
             "search", "--onlyvisible", "--name", "^Quarnel$").split()[:1])[0]
         xdotool("windowfocus", "--sync", window)
-        known = set(xdotool("search", "--onlyvisible", "--name", ".*").split())
+        known = windows()
         click(BROWSE)
         answer_file_dialog(new_window(known), sample, replace_name=False)
         click(SEARCH_BOX)
@@ -132,22 +124,17 @@ def main():
         expected = subprocess.run(
             [cli, "--endian", "big", "--format", "pnach", "--search", "search.txt", "--replace",
              "replace.txt", sample], cwd=work, capture_output=True, timeout=TIMEOUT).stdout
-        with open(saved, "rb") as f:
-            actual = f.read()
+        actual = open(saved, "rb").read()
         if b"patch=1,EE," not in expected:
             fail("quarnel-cli found nothing to patch: %r" % expected)
         if actual != expected:
             fail("saved result differs from quarnel-cli:\n%r\n%r" % (actual, expected))
         print("ok: %d bytes saved, equal to quarnel-cli's output" % len(actual))
     finally:
-        if app is not None:
-            app.terminate()
-            try:
-                app.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                app.kill()
-        server.terminate()
-        server.wait()
+        for process in (app, server):
+            if process is not None:
+                process.kill()
+                process.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 

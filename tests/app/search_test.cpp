@@ -75,10 +75,24 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         set_patterns("24090003", "");
         search_expect_refusal(MSG_REPLACE_REQUIRED);
         expect_window_given_back("");
+
+        // A click already queued when the button went grey reaches the handler all the same,
+        // and must start nothing.
+        GuiTestModal log[16];
+        const uint32_t shown = gui_test_message_log(log, 16);
+        set_patterns("no pattern", "");
+        ASSERT_TRUE(gui_test_click(ID_SEARCH));
+        GuiTestModal modal{};
+        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+        ASSERT_TRUE(gui_test_on_gui_thread([](void*) { event_handler(ID_SEARCH); }, nullptr));
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(search_wait_done());
+        EXPECT_EQ(shown + 1, gui_test_message_log(log, 16));
+        expect_window_given_back("");
     });
 }
 
-TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
+TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
     elf_write(elf, CODE, DATA);
@@ -92,32 +106,23 @@ TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
             const char* replace;
             std::string result;
         };
+        // clang-format off
         const Step steps[] = {
             // Address and Offset ignore a replace box that does not fit.
-            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS},
-             "24090003 ; li $t1, 3",
-             "nonsense",
-             li + "00100100 //24090003\r\n\r\n"},
+            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS}, "24090003 ; li $t1, 3", "nonsense", li + "00100100 //24090003\r\n\r\n"},
             {{ID_FORMAT_OFFSET}, nullptr, nullptr, li + "00000100 //24090003\r\n\r\n"},
-            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS},
-             nullptr,
-             nullptr,
-             li + "00200110 //24090003\r\n\r\n"},
+            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS}, nullptr, nullptr, li + "00200110 //24090003\r\n\r\n"},
             // Little: the bytes as the file holds them.
             {{ID_RANGE_EXECUTABLE, ID_ENDIAN_LITTLE}, nullptr, nullptr, "No matches found"},
             {{}, "03000924", "", le + "00100100 //24090003\r\n\r\n"},
             // Patch lines, with the replace word in the same byte order as the search.
-            {{ID_FORMAT_PNACH},
-             "03000924\r\nFFFF4224",
-             "63000924\r\n00004224",
-             le + "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" +
-                 header("FFFF4224", "FFFFFFFF") +
+            {{ID_FORMAT_PNACH}, "03000924\r\nFFFF4224", "63000924\r\n00004224",
+             le + "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" + header("FFFF4224", "FFFFFFFF") +
                  "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n"},
-            {{ID_ENDIAN_BIG, ID_FORMAT_RAW_CODE},
-             "3C08xxxx",
-             "xxxx5678",
+            {{ID_ENDIAN_BIG, ID_FORMAT_RAW_CODE}, "3C08xxxx", "xxxx5678",
              header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n"},
         };
+        // clang-format on
         for (const Step& step : steps) {
             SCOPED_TRACE(step.result);
             if (step.search != nullptr) {
@@ -129,15 +134,7 @@ TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
             ASSERT_TRUE(search_wait_done(true));
             expect_window_given_back(step.result.c_str());
         }
-    });
-}
-
-TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
-    TempFolder folder;
-    const std::string elf = folder.file("game.elf");
-    elf_write(elf, CODE, DATA);
-    app_session([&] {
-        browse_load(elf);
+        // The patch formats search by Word whatever the user chose.
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
         set_patterns("2442FFFF", "24420000");
         for (uint32_t format : {ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}) {
@@ -189,25 +186,5 @@ TEST(Search, LongResultsArriveWhole) {
             EXPECT_EQ(expected.size(), result.size());
             EXPECT_TRUE(expected == result);
         }
-    });
-}
-
-TEST(Search, AClickThatArrivesWhileARunIsOnStartsNothing) {
-    TempFolder folder;
-    const std::string elf = folder.file("game.elf");
-    elf_write(elf, CODE, DATA);
-    app_session([&] {
-        browse_load(elf);
-        set_patterns("no pattern", "");
-        ASSERT_TRUE(gui_test_click(ID_SEARCH));
-        GuiTestModal modal{};
-        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-        // A click already queued when the button went grey reaches the handler all the same.
-        ASSERT_TRUE(gui_test_on_gui_thread([](void*) { event_handler(ID_SEARCH); }, nullptr));
-        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-        ASSERT_TRUE(search_wait_done());
-        GuiTestModal log[2];
-        EXPECT_EQ(1u, gui_test_message_log(log, 2));
-        expect_window_given_back("");
     });
 }
