@@ -47,7 +47,7 @@ template <typename Body> void in_folder(const std::string& folder, Body body) {
 
 } // namespace
 
-TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
+TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
     const std::string text = folder.file("notes.txt");
@@ -55,6 +55,8 @@ TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
     elf_write(elf, {0x24090003});
     file_write(text, "not an executable\n");
     file_write(empty, "");
+    const std::string other = folder.file("other.elf");
+    elf_write(other, {0x24090003});
     in_folder(folder.path, [&] {
         app_session([&] {
             EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
@@ -64,12 +66,12 @@ TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
             EXPECT_STREQ("", dialog.file_name);
             EXPECT_EQ(2u, dialog.filter_count);
             // *.elf and two decimal digits, whatever the case; nothing else.
-            EXPECT_EQ(1, gui_test_file_filter_accepts("GAME.ELF"));
-            EXPECT_EQ(1, gui_test_file_filter_accepts("disc.42"));
-            EXPECT_EQ(1, gui_test_file_filter_accepts("disc.00"));
-            EXPECT_EQ(0, gui_test_file_filter_accepts("disc.100"));
-            EXPECT_EQ(0, gui_test_file_filter_accepts("disc.4"));
-            EXPECT_EQ(0, gui_test_file_filter_accepts("game.elf.txt"));
+            for (const char* name : {"GAME.ELF", "disc.42", "disc.00"}) {
+                EXPECT_EQ(1, gui_test_file_filter_accepts(name)) << name;
+            }
+            for (const char* name : {"disc.100", "disc.4", "game.elf.txt"}) {
+                EXPECT_EQ(0, gui_test_file_filter_accepts(name)) << name;
+            }
             // Cancelling changes nothing.
             ASSERT_TRUE(gui_test_file_answer(nullptr));
             ASSERT_TRUE(gui_test_settle(20000));
@@ -88,41 +90,33 @@ TEST(Files, BrowseOpensTheChosenFileAndAFailedLoadLeavesNoFile) {
                 search_expect_refusal(MSG_NO_ELF_SELECTED);
                 browse_load(elf);
             }
+
+            // A drop loads the first file of several.
+            ASSERT_TRUE(gui_test_drop((file_uri(other) + "\r\n" + file_uri(elf) + "\r\n").c_str()));
+            ASSERT_TRUE(gui_test_settle(20000));
+            EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
+
+            // A search waiting on its message box is still running: Browse is disabled, and a drop
+            // must not replace the image under it.
+            ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
+            ASSERT_TRUE(gui_test_click(ID_SEARCH));
+            GuiTestModal modal{};
+            ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+            EXPECT_STREQ(MSG_NO_SEARCH_PATTERNS, modal.text);
+            EXPECT_FALSE(control_enabled(ID_BROWSE));
+            EXPECT_FALSE(control_enabled(ID_SEARCH));
+            gui_test_drop((file_uri(elf) + "\r\n").c_str());
+            ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+            ASSERT_TRUE(search_wait_done());
+            EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
+
+            ASSERT_TRUE(gui_test_drop((file_uri(elf) + "\r\n").c_str()));
+            ASSERT_TRUE(gui_test_settle(20000));
+            EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
         });
     });
     // Closing the window released the file.
     EXPECT_EQ(nullptr, loaded_image);
-}
-
-TEST(Files, ADropLoadsTheFirstFileUnlessASearchRuns) {
-    TempFolder folder;
-    const std::string first = folder.file("first.elf");
-    const std::string second = folder.file("second.elf");
-    elf_write(first, {0x24090003});
-    elf_write(second, {0x24090003});
-    app_session([&] {
-        ASSERT_TRUE(gui_test_drop((file_uri(first) + "\r\n" + file_uri(second) + "\r\n").c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ("first.elf", control_text(ID_FILE_NAME));
-
-        // A search waiting on its message box is still running: Browse is disabled, and a drop
-        // must not replace the image under it.
-        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
-        ASSERT_TRUE(gui_test_click(ID_SEARCH));
-        GuiTestModal modal{};
-        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-        EXPECT_STREQ(MSG_NO_SEARCH_PATTERNS, modal.text);
-        EXPECT_FALSE(control_enabled(ID_BROWSE));
-        EXPECT_FALSE(control_enabled(ID_SEARCH));
-        gui_test_drop((file_uri(second) + "\r\n").c_str());
-        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-        ASSERT_TRUE(search_wait_done());
-        EXPECT_EQ("first.elf", control_text(ID_FILE_NAME));
-
-        ASSERT_TRUE(gui_test_drop((file_uri(second) + "\r\n").c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ("second.elf", control_text(ID_FILE_NAME));
-    });
 }
 
 TEST(Files, PatternFilesFillTheirBoxWhole) {
