@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,10 +39,7 @@ void elf_write(const std::string& path, const std::vector<uint32_t>& code,
             bytes[at + i] = static_cast<char>(value >> (8 * i));
         }
     };
-    std::memcpy(bytes.data(),
-                "\x7F"
-                "ELF\x01\x01\x01",
-                7);
+    bytes.replace(0, 7, "\177ELF\1\1\1"); // 32-bit, little-endian, version 1
     // Executable, MIPS, version 1, entry, program headers at 52: two of 32 bytes.
     const struct {
         size_t at;
