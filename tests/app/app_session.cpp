@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,14 +15,9 @@ namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
     std::random_device random;
-    for (;;) {
-        fs::path candidate =
-            fs::temp_directory_path() / ("quarnel-app-" + std::to_string(random()));
-        if (fs::create_directory(candidate)) {
-            path = candidate.string();
-            return;
-        }
-    }
+    do {
+        path = (fs::temp_directory_path() / ("quarnel-app-" + std::to_string(random()))).string();
+    } while (!fs::create_directory(path));
 }
 
 TempFolder::~TempFolder() {
@@ -35,59 +29,40 @@ std::string TempFolder::file(const char* name) const {
     return (fs::path(path) / name).string();
 }
 
-namespace {
-
-void put32(std::string& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
-    }
-}
-
-void put16(std::string& bytes, size_t at, uint16_t value) {
-    bytes[at] = static_cast<char>(value);
-    bytes[at + 1] = static_cast<char>(value >> 8);
-}
-
-void program_header(std::string& bytes, size_t at, uint32_t offset, uint32_t address, uint32_t size,
-                    uint32_t flags) {
-    put32(bytes, at, 1); // PT_LOAD
-    put32(bytes, at + 4, offset);
-    put32(bytes, at + 8, address);
-    put32(bytes, at + 12, address);
-    put32(bytes, at + 16, size);
-    put32(bytes, at + 20, size);
-    put32(bytes, at + 24, flags);
-    put32(bytes, at + 28, 4);
-}
-
-} // namespace
-
 void elf_write(const std::string& path, const std::vector<uint32_t>& code,
                const std::vector<uint32_t>& data) {
-    const uint32_t code_offset = 0x100;
     const uint32_t code_size = static_cast<uint32_t>(code.size() * 4);
-    const uint32_t data_offset = code_offset + code_size;
-    const uint32_t data_size = static_cast<uint32_t>(data.size() * 4);
-    std::string bytes(data_offset + data_size, '\0');
-    std::memcpy(bytes.data(),
-                "\x7F"
-                "ELF\x01\x01\x01",
-                7);
-    put16(bytes, 16, 2); // executable
-    put16(bytes, 18, 8); // MIPS
-    put32(bytes, 20, 1);
-    put32(bytes, 24, 0x00100100);
-    put32(bytes, 28, 52); // program header table
-    put16(bytes, 40, 52);
-    put16(bytes, 42, 32);
-    put16(bytes, 44, 2);
-    program_header(bytes, 52, code_offset, 0x00100100, code_size, 5); // read, execute
-    program_header(bytes, 84, data_offset, 0x00200000 + data_offset, data_size, 6);
-    for (size_t i = 0; i < code.size(); ++i) {
-        put32(bytes, code_offset + 4 * i, code[i]);
+    const uint32_t data_offset = 0x100 + code_size;
+    std::string bytes(data_offset + data.size() * 4, '\0');
+    const auto put = [&bytes](size_t at, uint32_t value, int size = 4) {
+        for (int i = 0; i < size; ++i) {
+            bytes[at + i] = static_cast<char>(value >> (8 * i));
+        }
+    };
+    bytes.replace(0, 7, "\177ELF\1\1\1"); // 32-bit, little-endian, version 1
+    // Executable, MIPS, version 1, entry, program headers at 52: two of 32 bytes.
+    const struct {
+        size_t at;
+        uint32_t value;
+        int size;
+    } header[] = {{16, 2, 2},  {18, 8, 2},  {20, 1, 4},  {24, 0x00100100, 4},
+                  {28, 52, 4}, {40, 52, 2}, {42, 32, 2}, {44, 2, 2}};
+    for (const auto& field : header) {
+        put(field.at, field.value, field.size);
     }
-    for (size_t i = 0; i < data.size(); ++i) {
-        put32(bytes, data_offset + 4 * i, data[i]);
+    // PT_LOAD: offset, address twice, size twice, flags (read+execute, read+write), alignment.
+    const uint32_t segments[2][4] = {
+        {0x100, 0x00100100, code_size, 5},
+        {data_offset, 0x00200000 + data_offset, static_cast<uint32_t>(data.size() * 4), 6}};
+    for (size_t s = 0; s < 2; ++s) {
+        const uint32_t* g = segments[s];
+        const uint32_t fields[8] = {1, g[0], g[1], g[1], g[2], g[2], g[3], 4};
+        for (size_t f = 0; f < 8; ++f) {
+            put(52 + 32 * s + 4 * f, fields[f]);
+        }
+    }
+    for (size_t i = 0; i < code.size() + data.size(); ++i) {
+        put(0x100 + 4 * i, i < code.size() ? code[i] : data[i - code.size()]);
     }
     file_write(path, bytes);
 }
@@ -125,60 +100,40 @@ bool radio_checked(uint32_t id) {
     return state == GUI_CHECKED;
 }
 
-bool search_wait_done() {
-    return gui_test_wait(
-               [](void*) -> int {
-                   uint32_t enabled = 0;
-                   return !search_is_running() && gui_control_enabled(ID_SEARCH, &enabled) == 0 &&
-                          enabled != 0 && gui_control_enabled(ID_RESULT, &enabled) == 0 &&
-                          enabled != 0;
-               },
-               nullptr, 20000) != 0;
+bool search_wait_done(bool click) {
+    const auto done = [](void*) -> int {
+        uint32_t search = 0, result = 0;
+        return !search_is_running() && gui_control_enabled(ID_SEARCH, &search) == 0 &&
+               gui_control_enabled(ID_RESULT, &result) == 0 && search != 0 && result != 0;
+    };
+    return (!click || gui_test_click(ID_SEARCH)) && gui_test_wait(done, nullptr, 20000) != 0;
 }
 
-bool search_click_and_wait() {
-    return gui_test_click(ID_SEARCH) != 0 && search_wait_done();
+void expect_message(const char* text, const char* caption) {
+    GuiTestModal modal{};
+    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
+    EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
+    EXPECT_STREQ(text, modal.text);
+    EXPECT_STREQ(caption, modal.caption);
+    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    ASSERT_TRUE(gui_test_settle(20000));
 }
 
 void search_expect_refusal(const char* text) {
     ASSERT_TRUE(gui_test_click(ID_SEARCH));
-    GuiTestModal modal{};
-    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
-    EXPECT_STREQ(text, modal.text);
-    EXPECT_STREQ("Error", modal.caption);
-    EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
-    ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+    expect_message(text);
     ASSERT_TRUE(search_wait_done());
 }
 
-void dialog_answer(uint32_t button, const char* path) {
+void browse_load(const std::string& path) {
     const fs::path before = fs::current_path();
-    if (path != nullptr) {
-        fs::current_path(fs::path(path).parent_path());
-    }
-    ASSERT_TRUE(gui_test_click(button));
+    fs::current_path(fs::path(path).parent_path());
+    ASSERT_TRUE(gui_test_click(ID_BROWSE));
     GuiTestModal modal{};
     EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_TRUE(modal.kind == GUI_TEST_MODAL_OPEN || modal.kind == GUI_TEST_MODAL_SAVE);
-    EXPECT_TRUE(gui_test_file_answer(path));
+    EXPECT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+    EXPECT_TRUE(gui_test_file_answer(path.c_str()));
     EXPECT_TRUE(gui_test_settle(20000));
     fs::current_path(before);
-}
-
-void browse_load(const std::string& path) {
-    dialog_answer(ID_BROWSE, path.c_str());
-}
-
-bool file_wait(const std::string& path, const std::string& content) {
-    struct Wanted {
-        const std::string* path;
-        const std::string* content;
-    } wanted{&path, &content};
-    return gui_test_wait(
-               [](void* context) -> int {
-                   const Wanted* w = static_cast<const Wanted*>(context);
-                   return fs::exists(*w->path) && file_read(*w->path) == *w->content;
-               },
-               &wanted, 20000) != 0;
 }

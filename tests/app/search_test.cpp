@@ -34,22 +34,18 @@ std::string header(const char* pattern, const char* mask) {
 
 } // namespace
 
-TEST(Search, WithoutAFileOnlySaysSoAndLeavesTheWindowAsItWas) {
-    app_session([] {
-        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
-        set_patterns("24090003", "24090063");
-        search_expect_refusal("No ELF file selected");
-        expect_window_given_back("earlier text");
-        // Search is usable again: a second click is answered the same way.
-        search_expect_refusal("No ELF file selected");
-    });
-}
-
 TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
     elf_write(elf, CODE, DATA);
     app_session([&] {
+        // Without a file it only says so and leaves the window as it was, twice over.
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
+        set_patterns("24090003", "24090063");
+        for (int click = 0; click < 2; ++click) {
+            search_expect_refusal("No ELF file selected");
+            expect_window_given_back("earlier text");
+        }
         browse_load(elf);
         struct Case {
             const char* search;
@@ -79,74 +75,73 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         set_patterns("24090003", "");
         search_expect_refusal(MSG_REPLACE_REQUIRED);
         expect_window_given_back("");
+
+        // A click already queued when the button went grey reaches the handler all the same,
+        // and must start nothing.
+        GuiTestModal log[16];
+        const uint32_t shown = gui_test_message_log(log, 16);
+        set_patterns("no pattern", "");
+        ASSERT_TRUE(gui_test_click(ID_SEARCH));
+        GuiTestModal modal{};
+        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+        ASSERT_TRUE(gui_test_on_gui_thread([](void*) { event_handler(ID_SEARCH); }, nullptr));
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(search_wait_done());
+        EXPECT_EQ(shown + 1, gui_test_message_log(log, 16));
+        expect_window_given_back("");
     });
 }
 
-TEST(Search, WritesEachFormatAndHonoursEndianAndRange) {
+TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
     elf_write(elf, CODE, DATA);
     app_session([&] {
         browse_load(elf);
         const std::string li = header("24090003", "FFFFFFFF");
-
-        // Address and Offset ignore a replace box that does not fit.
-        set_patterns("24090003 ; li $t1, 3", "nonsense");
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00100100 //24090003\r\n\r\n").c_str());
-
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00000100 //24090003\r\n\r\n").c_str());
-
-        ASSERT_TRUE(gui_test_click(ID_RANGE_NON_EXECUTABLE));
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((li + "00200110 //24090003\r\n\r\n").c_str());
-        ASSERT_TRUE(gui_test_click(ID_RANGE_EXECUTABLE));
-
-        // Little: the bytes as the file holds them.
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back("No matches found");
-        set_patterns("03000924", "");
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back(
-            (header("03000924", "FFFFFFFF") + "00100100 //24090003\r\n\r\n").c_str());
-
-        // Patch lines, with the replace word in the same byte order as the search.
-        set_patterns("03000924\r\nFFFF4224", "63000924\r\n00004224");
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_PNACH));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back((header("03000924", "FFFFFFFF") +
-                                  "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" +
-                                  header("FFFF4224", "FFFFFFFF") +
-                                  "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n")
-                                     .c_str());
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        set_patterns("3C08xxxx", "xxxx5678");
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_RAW_CODE));
-        ASSERT_TRUE(search_click_and_wait());
-        expect_window_given_back(
-            (header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n").c_str());
-    });
-}
-
-TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
-    TempFolder folder;
-    const std::string elf = folder.file("game.elf");
-    elf_write(elf, CODE, DATA);
-    app_session([&] {
-        browse_load(elf);
+        const std::string le = header("03000924", "FFFFFFFF");
+        struct Step {
+            std::vector<uint32_t> clicks;
+            const char* search;
+            const char* replace;
+            std::string result;
+        };
+        // clang-format off
+        const Step steps[] = {
+            // Address and Offset ignore a replace box that does not fit.
+            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS}, "24090003 ; li $t1, 3", "nonsense", li + "00100100 //24090003\r\n\r\n"},
+            {{ID_FORMAT_OFFSET}, nullptr, nullptr, li + "00000100 //24090003\r\n\r\n"},
+            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS}, nullptr, nullptr, li + "00200110 //24090003\r\n\r\n"},
+            // Little: the bytes as the file holds them.
+            {{ID_RANGE_EXECUTABLE, ID_ENDIAN_LITTLE}, nullptr, nullptr, "No matches found"},
+            {{}, "03000924", "", le + "00100100 //24090003\r\n\r\n"},
+            // Patch lines, with the replace word in the same byte order as the search.
+            {{ID_FORMAT_PNACH}, "03000924\r\nFFFF4224", "63000924\r\n00004224",
+             le + "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" + header("FFFF4224", "FFFFFFFF") +
+                 "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n"},
+            {{ID_ENDIAN_BIG, ID_FORMAT_RAW_CODE}, "3C08xxxx", "xxxx5678",
+             header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n"},
+        };
+        // clang-format on
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.result);
+            if (step.search != nullptr) {
+                set_patterns(step.search, step.replace);
+            }
+            for (uint32_t id : step.clicks) {
+                ASSERT_TRUE(gui_test_click(id));
+            }
+            ASSERT_TRUE(search_wait_done(true));
+            expect_window_given_back(step.result.c_str());
+        }
+        // The patch formats search by Word whatever the user chose.
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
         set_patterns("2442FFFF", "24420000");
         for (uint32_t format : {ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}) {
             for (uint32_t alignment : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD}) {
                 ASSERT_TRUE(gui_test_click(format));
                 ASSERT_TRUE(gui_test_click(alignment));
-                ASSERT_TRUE(search_click_and_wait());
+                ASSERT_TRUE(search_wait_done(true));
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
                 EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
                 EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
@@ -158,7 +153,7 @@ TEST(Search, PatchFormatsSwitchTheAlignmentToWord) {
         ASSERT_TRUE(gui_test_click(ID_ALIGNMENT_BYTE));
         set_patterns("0300 0924", "");
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        ASSERT_TRUE(search_click_and_wait());
+        ASSERT_TRUE(search_wait_done(true));
         EXPECT_TRUE(radio_checked(ID_ALIGNMENT_BYTE));
         EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100100 //"));
     });
@@ -186,30 +181,10 @@ TEST(Search, LongResultsArriveWhole) {
                 expected += line;
             }
             expected += "\r\n";
-            ASSERT_TRUE(search_click_and_wait());
+            ASSERT_TRUE(search_wait_done(true));
             const std::string result = control_text(ID_RESULT);
             EXPECT_EQ(expected.size(), result.size());
             EXPECT_TRUE(expected == result);
         }
-    });
-}
-
-TEST(Search, AClickThatArrivesWhileARunIsOnStartsNothing) {
-    TempFolder folder;
-    const std::string elf = folder.file("game.elf");
-    elf_write(elf, CODE, DATA);
-    app_session([&] {
-        browse_load(elf);
-        set_patterns("no pattern", "");
-        ASSERT_TRUE(gui_test_click(ID_SEARCH));
-        GuiTestModal modal{};
-        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-        // A click already queued when the button went grey reaches the handler all the same.
-        ASSERT_TRUE(gui_test_on_gui_thread([](void*) { event_handler(ID_SEARCH); }, nullptr));
-        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-        ASSERT_TRUE(search_wait_done());
-        GuiTestModal log[2];
-        EXPECT_EQ(1u, gui_test_message_log(log, 2));
-        expect_window_given_back("");
     });
 }
