@@ -38,16 +38,21 @@ type_lines() { # types each argument, Enter between them
 }
 # Answers the open file dialog with a path: select what the name box holds, type, confirm.
 answer_dialog() {
-    wait_until 300 shown "$1" || fail "no \"$1\" dialog"
+    wait_until 600 shown "$1" || fail "no \"$1\" dialog"
     xdotool key ctrl+a
     type_lines "$2" ""
-    wait_until 300 gone "$1" || fail "the \"$1\" dialog stays open"
+    wait_until 600 gone "$1" || fail "the \"$1\" dialog stays open"
 }
 
 "$wine_run" "$win_build/quarnel.exe" </dev/null >/dev/null 2>&1 &
 program=$!
-wait_until 300 shown Quarnel || fail "no main window"
-click 40 34 # Browse
+wait_until 1200 shown Quarnel || fail "no main window"
+# A click that lands before the window takes input is lost: click Browse until Open shows.
+# While a dialog is up its owner is disabled, so a second click cannot open another.
+for _ in $(seq 20); do
+    click 40 34
+    wait_until 60 shown Open && break
+done
 answer_dialog Open "$(dos sample.elf)"
 click 395 110 # the search box
 type_lines "03 00 09 24" "FF FF 42 24"
