@@ -1,0 +1,121 @@
+// The core's pieces that the command-line cases cannot see: buffer growth, the format rule of
+// the window's buttons, error reports and the per-thread trace, and loading exact bytes. The
+// scan is tested in tests/engine, failed saves under real faults in tests/hostile.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "core/file_io.h"
+#include "core/report.h"
+#include "core/result_format.h"
+#include "core/search_rules.h"
+
+namespace {
+
+// Collects the reports made while it lives.
+struct ReportCapture {
+    static inline std::vector<std::string> texts;
+    ReportCapture() {
+        texts.clear();
+        report_set_sink(
+            [](const char*, const char* text, const ErrorReport*) { texts.push_back(text); });
+    }
+    ~ReportCapture() {
+        report_set_sink(nullptr);
+    }
+};
+
+TEST(ResultBuffer, GrowsInWholePagesAndKeepsEveryPiece) {
+    ResultBuffer buffer;
+    ASSERT_EQ(result_buffer_init(&buffer), 1);
+    std::string exact(4095, 'a'), big(10000, 'c');
+    ASSERT_EQ(result_append(&buffer, 1, "%s", exact.c_str()), 1);
+    EXPECT_EQ(buffer.capacity, 4096u);
+    ASSERT_EQ(result_append(&buffer, 1, "%s", "b"), 1);
+    ASSERT_EQ(result_append(&buffer, 1, "%s|%d", big.c_str(), 42), 1);
+    EXPECT_EQ(std::string(buffer.text), exact + "b" + big + "|42");
+    EXPECT_EQ(buffer.length, 4095u + 1 + 10000 + 3);
+    EXPECT_EQ(buffer.capacity % 4096, 0u);
+    result_buffer_free(&buffer);
+}
+
+// Several format buttons set at once: Offset wins, then Address, then PNACH.
+TEST(SearchRules, FormatFromButtons) {
+    EXPECT_EQ(search_format_from_buttons(true, true, true, true), FORMAT_OFFSET);
+    EXPECT_EQ(search_format_from_buttons(true, true, false, true), FORMAT_ADDRESS);
+    EXPECT_EQ(search_format_from_buttons(true, true, false, false), FORMAT_PNACH);
+    EXPECT_EQ(search_format_from_buttons(false, false, false, false), FORMAT_RAW_CODE);
+}
+
+TEST(ErrorReport, SystemCallFormsLongLineNumbersAndTheLengthLimit) {
+    ErrorReport report{};
+    report.message = "Error accessing control";
+    report.unit = "app";
+    report.line = 12345;
+    report.function = "load_elf";
+    report.code = 3;
+    report.code_text = gui_error_texts[3];
+    report.gui_unit = gui_error_texts[0];
+    report.gui_function = "gui_control_set_text";
+    char caption[1024], text[1024];
+    const std::string head = "Error accessing control\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
+                             "\t:[gui]:gui_control_set_text()";
+    error_report_compose(&report, caption, text);
+    EXPECT_EQ(text, head + "\r\n\tSystem Call Error"); // no failed call, last error 0
+    EXPECT_STREQ(caption, "Error 12345");
+    report.system_error = 5;
+    report.system_call = "SetDlgItemText";
+    report.system_text = "Access is denied.\r\n";
+    error_report_compose(&report, caption, text);
+    EXPECT_EQ(text, head + ":SetDlgItemText()\r\n\tSystem Call Error\r\n\tAccess is denied.\r\n");
+
+    std::string long_message(2000, 'm');
+    report.message = long_message.c_str();
+    error_report_compose(&report, caption, text);
+    EXPECT_EQ(text, long_message.substr(0, 1023));
+}
+
+TEST(ReportError, UsesTheThreadsTraceRecord) {
+    ReportCapture reports;
+    trace_begin("load_elf");
+    trace_gui_enter("gui_control_set_text");
+    errno = ENOENT;
+    EXPECT_EQ(trace_end_call(trace_gui_system_failure("SetWindowText"), 301, "app", "Failed"), 0);
+    // A check clears the toolkit's fields; the failed call's name stays.
+    trace_begin("search");
+    EXPECT_EQ(trace_context()->gui_function, nullptr);
+    EXPECT_STREQ(trace_context()->system_call, "SetWindowText");
+    EXPECT_EQ(trace_end_call(GUI_ERROR_NONE, 459, "app", "Failed"), 1);
+
+    ASSERT_EQ(reports.texts.size(), 1u);
+    EXPECT_EQ(reports.texts[0], std::string("Failed\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
+                                            "\t:[gui]:gui_control_set_text():SetWindowText()\r\n"
+                                            "\tSystem Call Error\r\n\t") +
+                                    strerror(ENOENT));
+}
+
+TEST(LoadFile, GivesEveryByteAndAnEmptyFileIsAnEmptyText) {
+    ReportCapture reports;
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("quarnel-load-" + std::to_string(getpid())))
+            .string();
+    for (const std::string& bytes : {std::string("ab\r\n\0cd\xFF", 8), std::string()}) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        unsigned long size = 99;
+        char* text = load_file_sized(path.c_str(), &size);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text, size + 1), bytes + '\0');
+        free(text);
+    }
+    std::filesystem::remove(path);
+    EXPECT_TRUE(reports.texts.empty());
+    EXPECT_EQ(load_file(path.c_str()), nullptr);
+    EXPECT_EQ(reports.texts, std::vector<std::string>{
+                                 "Error opening file\r\n\r\nTrace\r\n\t[core]:load_file()\r\n"});
+}
+
+} // namespace
