@@ -13,6 +13,7 @@
 //                              files, {sample} for the bundled sample's folder; each args
 //                              line is a run of its own with the same expectations
 //   line TEXT, text TEXT       expected output, with or without CR LF; {version}: the version
+//   block PATTERN MASK         the two header lines of a pattern's block
 //   to-file, old TEXT          the output is expected in {out}; {out} holds TEXT beforehand
 //   status N, err TEXT         expected exit status, and the one line on standard error
 //   usage                      the usage is expected, on standard output when status is 0
@@ -149,6 +150,11 @@ std::vector<ContractCase> cases_read(const std::string& path) {
             c.input += unescape(rest);
         } else if (word == "args") {
             c.args.push_back(rest);
+        } else if (word == "block") {
+            values >> field;
+            c.out += "//Search pattern: " + field + "\r\n";
+            values >> field;
+            c.out += "//Search mask:    " + field + "\r\n";
         } else if (word == "line" || word == "text") {
             c.out += unescape(rest) + (word == "line" ? "\r\n" : "");
         } else if (word == "old") {
