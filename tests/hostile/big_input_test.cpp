@@ -15,124 +15,97 @@ namespace {
 
 const uint32_t MILLION = 1000000;
 
-// Native time for each case is well under a second; anything quadratic takes hours.
-double budget() {
-    return 10.0 * time_factor();
+// Native time for each step is well under a second; anything quadratic takes hours.
+template <class Step> void within_budget(const char* what, Step step) {
+    auto start = std::chrono::steady_clock::now();
+    step();
+    EXPECT_LT(seconds_since(start), 10.0 * time_factor()) << what;
 }
 
-TEST(BigInput, MillionLinePatternTextsParseInLinearTime) {
+// A segment of a million words 0x24020005 at addresses 0x100100 on (offsets 0x100 on).
+ElfImage* million_word_image() {
+    std::string bytes = make_elf_bytes(MILLION, 0x24020005);
+    auto* data = static_cast<uint8_t*>(malloc(bytes.size()));
+    memcpy(data, bytes.data(), bytes.size());
+    return elf_image_from_bytes(data, uint32_t(bytes.size()));
+}
+
+std::string render(const PatternList& search, const PatternList* replace, const Match* head,
+                   const ElfImage* image, ResultFormat format) {
+    ResultBuffer buffer;
+    EXPECT_TRUE(result_buffer_init(&buffer));
+    within_budget("rendering", [&] {
+        EXPECT_TRUE(result_render(&buffer, &search, replace, head, image, false, format));
+    });
+    std::string text(buffer.text, buffer.length);
+    result_buffer_free(&buffer);
+    return text;
+}
+
+TEST(BigInput, PatternTextsOfAMillionPiecesParseInLinearTime) {
     struct Text {
-        const char* line;
-        uint32_t expected_count;
+        const char* piece;
+        uint32_t repeats, count, last_length, last_word;
     };
-    // Valid lines, lines that are all dropped, and empty lines.
+    // Valid lines, lines that are all dropped, empty lines, and one line of 4 MB.
     for (Text t :
-         {Text{"DEADBEEF\r\n", MILLION}, Text{"; a note, not a pattern\r\n", 0}, Text{"\n", 0}}) {
-        SCOPED_TRACE(t.line);
+         {Text{"DEADBEEF\r\n", MILLION, MILLION, 4, 0xDEADBEEF},
+          Text{"; a note, not a pattern\r\n", MILLION, 0, 0, 0}, Text{"\n", MILLION, 0, 0, 0},
+          Text{"a", 8 * MILLION, 1, 4 * MILLION, 0xAAAAAAAA}}) {
+        SCOPED_TRACE(t.piece);
         std::string text;
-        text.reserve(strlen(t.line) * MILLION);
-        for (uint32_t i = 0; i < MILLION; i++)
-            text += t.line;
-        auto start = std::chrono::steady_clock::now();
+        text.reserve(strlen(t.piece) * t.repeats);
+        for (uint32_t i = 0; i < t.repeats; i++)
+            text += t.piece;
         PatternList list{};
-        pattern_list_parse(text.c_str(), &list);
-        EXPECT_LT(seconds_since(start), budget());
-        ASSERT_EQ(list.count, t.expected_count);
-        if (list.count > 0) {
-            EXPECT_EQ(list.values[MILLION - 1]->length, 4u);
-            EXPECT_EQ(pattern_word(list.values[MILLION - 1], 0), 0xDEADBEEFu);
+        within_budget("parsing", [&] { pattern_list_parse(text.c_str(), &list); });
+        ASSERT_EQ(list.count, t.count);
+        if (t.count > 0) {
+            const PatternRecord* last = list.values[t.count - 1];
+            EXPECT_EQ(last->length, t.last_length);
+            EXPECT_EQ(pattern_word(last, t.last_length / 4 - 1), t.last_word);
         }
         pattern_list_free(&list);
     }
 }
 
-TEST(BigInput, OneLineOfFourMillionBytesParses) {
-    std::string text(8 * MILLION, 'a');
-    PatternList list{};
-    auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(pattern_list_parse(text.c_str(), &list));
-    EXPECT_LT(seconds_since(start), budget());
-    ASSERT_EQ(list.count, 1u);
-    EXPECT_EQ(list.values[0]->length, 4 * MILLION);
-    EXPECT_EQ(pattern_word(list.values[0], MILLION - 1), 0xAAAAAAAAu);
-    pattern_list_free(&list);
-}
-
-// A segment of a million equal words and a pattern that matches each of them.
-class MillionMatches : public testing::Test {
-  protected:
-    void SetUp() override {
-        uint32_t size = 0;
-        uint8_t* bytes = make_elf_bytes(MILLION, 0x24020005, &size);
-        ASSERT_NE(bytes, nullptr);
-        image = elf_image_from_bytes(bytes, size);
-        ASSERT_NE(image, nullptr);
-        ASSERT_TRUE(pattern_list_parse("24020005", &search));
-        ASSERT_TRUE(pattern_list_parse("24020001", &replace));
-        auto start = std::chrono::steady_clock::now();
-        MatchList* list =
-            find_matches(image, true, false, 4, search.count, search.values, search.masks);
-        ASSERT_NE(list, nullptr);
-        head = list->head;
-        EXPECT_LT(seconds_since(start), budget()) << "building the list";
-    }
-    void TearDown() override {
-        free_matches(head);
-        pattern_list_free(&search);
-        pattern_list_free(&replace);
-        free_elf_image(image);
-    }
-    // Renders, checks the time and the exact length, and returns the text.
-    std::string render(ResultFormat format, size_t line_length) {
-        ResultBuffer buffer;
-        EXPECT_TRUE(result_buffer_init(&buffer));
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(result_render(&buffer, &search, &replace, head, image, false, format));
-        EXPECT_LT(seconds_since(start), budget()) << "rendering format " << format;
-        std::string text(buffer.text, buffer.length);
-        result_buffer_free(&buffer);
-        const size_t headers = strlen("//Search pattern: 24020005\r\n") * 2 + 2;
-        EXPECT_EQ(text.size(), headers + line_length * MILLION);
-        return text;
-    }
-    ElfImage* image = nullptr;
+// Each of a million matches becomes one line, the last one at the end of the segment.
+TEST(BigInput, AMillionMatchesRenderInEveryFormatInLinearTime) {
+    ElfImage* image = million_word_image();
+    ASSERT_NE(image, nullptr);
     PatternList search{}, replace{};
-    Match* head = nullptr;
-};
-
-TEST_F(MillionMatches, AllFormatsRenderEveryLineInLinearTime) {
-    uint32_t n = 0;
-    for (const Match* m = head; m != nullptr; m = m->next)
-        n++;
-    ASSERT_EQ(n, MILLION);
-
-    std::string text = render(FORMAT_ADDRESS, strlen("00100100 //24020005\r\n"));
-    EXPECT_EQ(text.substr(56, 21), "00100100 //24020005\r\n");
-    EXPECT_EQ(text.substr(text.size() - 23), "004D09FC //24020005\r\n\r\n");
-
-    text = render(FORMAT_OFFSET, strlen("00000100 //24020005\r\n"));
-    EXPECT_EQ(text.substr(text.size() - 23), "003D09FC //24020005\r\n\r\n");
-
-    text = render(FORMAT_PNACH, strlen("patch=1,EE,00100100,word,24020001 //24020005\r\n"));
-    EXPECT_EQ(text.substr(text.size() - 48), "patch=1,EE,004D09FC,word,24020001 //24020005\r\n"
-                                             "\r\n");
-
-    text = render(FORMAT_RAW_CODE, strlen("20100100 24020001 //24020005\r\n"));
-    EXPECT_EQ(text.substr(text.size() - 32), "204D09FC 24020001 //24020005\r\n\r\n");
+    ASSERT_TRUE(pattern_list_parse("24020005", &search));
+    ASSERT_TRUE(pattern_list_parse("24020001", &replace));
+    MatchList* list = nullptr;
+    within_budget("scanning", [&] {
+        list = find_matches(image, true, false, 4, search.count, search.values, search.masks);
+    });
+    ASSERT_NE(list, nullptr);
+    const struct {
+        ResultFormat format;
+        std::string last_line;
+    } formats[] = {{FORMAT_ADDRESS, "004D09FC //24020005\r\n"},
+                   {FORMAT_OFFSET, "003D09FC //24020005\r\n"},
+                   {FORMAT_PNACH, "patch=1,EE,004D09FC,word,24020001 //24020005\r\n"},
+                   {FORMAT_RAW_CODE, "204D09FC 24020001 //24020005\r\n"}};
+    const size_t headers = strlen("//Search pattern: 24020005\r\n") * 2;
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.format);
+        std::string text = render(search, &replace, list->head, image, f.format);
+        EXPECT_EQ(text.size(), headers + f.last_line.size() * MILLION + 2);
+        EXPECT_EQ(text.substr(text.size() - f.last_line.size() - 2), f.last_line + "\r\n");
+    }
+    free_matches(list->head);
+    pattern_list_free(&search);
+    pattern_list_free(&replace);
+    free_elf_image(image);
 }
-
-} // namespace
-
-namespace {
 
 // A hundred thousand patterns sharing a million matches: rendering must sort the matches to
 // their patterns once, not walk the whole list again for every pattern.
 TEST(BigInput, ManyPatternsSharingAMillionMatchesRenderInLinearTime) {
     const uint32_t patterns = 100000;
-    uint32_t size = 0;
-    uint8_t* bytes = make_elf_bytes(MILLION, 0x24020005, &size);
-    ASSERT_NE(bytes, nullptr);
-    ElfImage* image = elf_image_from_bytes(bytes, size);
+    ElfImage* image = million_word_image();
     ASSERT_NE(image, nullptr);
     std::string text;
     char line[16];
@@ -150,23 +123,14 @@ TEST(BigInput, ManyPatternsSharingAMillionMatchesRenderInLinearTime) {
         ASSERT_TRUE(
             append_match(list, search.values[i], search.masks[i], 0x100100 + 4 * n, 0x100 + 4 * n));
     }
-    Match* head = list->head;
-
-    ResultBuffer buffer;
-    ASSERT_TRUE(result_buffer_init(&buffer));
-    auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(result_render(&buffer, &search, nullptr, head, image, false, FORMAT_OFFSET));
-    EXPECT_LT(seconds_since(start), budget());
+    std::string rendered = render(search, nullptr, list->head, image, FORMAT_OFFSET);
     // Every pattern's block (two header lines and the closing empty line) and every match line.
-    EXPECT_EQ(buffer.length, patterns * (28 + 28 + 2) + MILLION * 21);
+    EXPECT_EQ(rendered.size(), patterns * (28 + 28 + 2) + MILLION * 21);
     // Pattern 7's first match is match 1, at offset 0x104.
-    std::string rendered(buffer.text, buffer.length);
     size_t block = rendered.find("//Search pattern: 00000007\r\n");
     ASSERT_NE(block, std::string::npos);
     EXPECT_EQ(rendered.substr(block + 56, 21), "00000104 //24020005\r\n");
-
-    result_buffer_free(&buffer);
-    free_matches(head);
+    free_matches(list->head);
     pattern_list_free(&search);
     free_elf_image(image);
 }
