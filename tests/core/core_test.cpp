@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 #include "core/file_io.h"
@@ -116,6 +117,40 @@ TEST(LoadFile, GivesEveryByteAndAnEmptyFileIsAnEmptyText) {
     EXPECT_EQ(load_file(path.c_str()), nullptr);
     EXPECT_EQ(reports.texts, std::vector<std::string>{
                                  "Error opening file\r\n\r\nTrace\r\n\t[core]:load_file()\r\n"});
+}
+
+// The failures under real faults live in tests/hostile; these are the saves that must succeed,
+// and the one refusal that needs no fault.
+TEST(SaveFile, WritesExactlyTheTextThroughLinksKeepingPermissionsAndLeavesNothingElse) {
+    namespace fs = std::filesystem;
+    ReportCapture reports;
+    fs::path folder = fs::temp_directory_path() / ("quarnel-save-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    auto path = [&](const char* name) { return (folder / name).string(); };
+    auto read = [](const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    EXPECT_EQ(save_file(path("r.txt").c_str(), "ab\r\n"), 1);
+    EXPECT_EQ(read(path("r.txt")), "ab\r\n");
+    EXPECT_EQ(save_file(path("empty.txt").c_str(), ""), 1);
+    EXPECT_EQ(fs::file_size(path("empty.txt")), 0u);
+    fs::permissions(path("r.txt"), fs::perms(0640));
+    fs::create_symlink("r.txt", path("link.txt"));
+    EXPECT_EQ(save_file(path("link.txt").c_str(), "new"), 1);
+    EXPECT_TRUE(fs::is_symlink(path("link.txt")));
+    EXPECT_EQ(read(path("r.txt")), "new");
+    EXPECT_EQ(fs::status(path("r.txt")).permissions(), fs::perms(0640));
+    EXPECT_TRUE(reports.texts.empty());
+
+    EXPECT_EQ(save_file(path("none/r.txt").c_str(), "text"), 0);
+    ASSERT_EQ(reports.texts.size(), 1u);
+    EXPECT_EQ(reports.texts[0].rfind("Error opening file\r\n", 0), 0u) << reports.texts[0];
+    size_t entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    EXPECT_EQ(entries, 3u); // r.txt, empty.txt, link.txt: no temporary file left
+    fs::remove_all(folder);
 }
 
 } // namespace
