@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,10 @@ template <typename Body> int app_session(Body&& body, const char* argv0 = "quarn
         app_main, 1, argv, [](void* b) { (*static_cast<Body*>(b))(); }, &body);
 }
 
-// A folder of its own under the system's temporary folder, removed with its files at the end.
+// A folder of its own under the system's temporary folder. At the end the current directory
+// is put back and the folder removed with its files.
 struct TempFolder {
+    std::filesystem::path before = std::filesystem::current_path();
     std::string path;
     TempFolder();
     ~TempFolder();
@@ -38,11 +41,15 @@ bool radio_checked(uint32_t id);
 // Waits until a search has ended and every control is given back; clicks Search first if asked.
 bool search_wait_done(bool click = false);
 
+// Waits for a message box or file dialog and expects it to be of `kind`.
+GuiTestModal expect_dialog(GuiTestModalKind kind);
+
 // Expects a message box with `text` and `caption`, answers it and lets the window settle.
 void expect_message(const char* text, const char* caption = "Error");
 
 // Clicks Search, expects the refusal `text` and waits for the run to end.
 void search_expect_refusal(const char* text);
 
-// Loads `path` through the Browse dialog, opened in the folder of `path` as a user would.
+// Loads `path` through the Browse dialog, from its folder as the current directory (where a
+// user would have browsed to).
 void browse_load(const std::string& path);

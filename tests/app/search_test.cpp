@@ -39,29 +39,23 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
     const std::string elf = folder.file("game.elf");
     elf_write(elf, CODE, DATA);
     app_session([&] {
-        // Without a file it only says so and leaves the window as it was, twice over.
+        // Without a file it only says so and leaves the window as it was.
         ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
         set_patterns("24090003", "24090063");
-        for (int click = 0; click < 2; ++click) {
-            search_expect_refusal("No ELF file selected");
-            expect_window_given_back("earlier text");
-        }
+        search_expect_refusal("No ELF file selected");
+        expect_window_given_back("earlier text");
         browse_load(elf);
         struct Case {
             const char* search;
             const char* replace;
             const char* message;
         };
+        // One of each; the command-line contract tests the rules' finer cases.
         const Case cases[] = {
-            {"", "", MSG_NO_SEARCH_PATTERNS},
-            {"; only a note\r\nxxxxxxxx\r\n1234567", "", MSG_NO_SEARCH_PATTERNS},
-            {"24090003", "", MSG_REPLACE_REQUIRED},
+            {"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
             {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
             {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
-            {"24090003", "24090063 00000000", MSG_REPLACE_MISMATCH},
             {"240900032442", "240900632442", MSG_WORD_DIVISIBLE},
-            // Mismatching and not word-divisible: the mismatch is named.
-            {"240900032442", "24090063", MSG_REPLACE_MISMATCH},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.search);
@@ -70,12 +64,6 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
             search_expect_refusal(c.message);
             expect_window_given_back("");
         }
-        // RAW Code is held to the same rules.
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_RAW_CODE));
-        set_patterns("24090003", "");
-        search_expect_refusal(MSG_REPLACE_REQUIRED);
-        expect_window_given_back("");
-
         // A click already queued when the button went grey reaches the handler all the same,
         // and must start nothing.
         GuiTestModal log[16];
@@ -137,16 +125,15 @@ TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
         // The patch formats search by Word whatever the user chose.
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
         set_patterns("2442FFFF", "24420000");
-        for (uint32_t format : {ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}) {
-            for (uint32_t alignment : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD}) {
-                ASSERT_TRUE(gui_test_click(format));
-                ASSERT_TRUE(gui_test_click(alignment));
-                ASSERT_TRUE(search_wait_done(true));
-                EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
-                EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
-                EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
-                EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("0100104"));
-            }
+        for (auto [format, alignment] : {std::pair{ID_FORMAT_PNACH, ID_ALIGNMENT_BYTE},
+                                         std::pair{ID_FORMAT_RAW_CODE, ID_ALIGNMENT_HALF_WORD}}) {
+            ASSERT_TRUE(gui_test_click(format));
+            ASSERT_TRUE(gui_test_click(alignment));
+            ASSERT_TRUE(search_wait_done(true));
+            EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
+            EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
+            EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
+            EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("0100104"));
         }
         // The other formats keep the alignment that the user chose.
         ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
@@ -161,30 +148,24 @@ TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
 
 TEST(Search, LongResultsArriveWhole) {
     TempFolder folder;
+    const std::string elf = folder.file("many.elf");
+    elf_write(elf, std::vector<uint32_t>(1024, 0x24090003));
+    // About 21 KB, five times the result's first block.
+    std::string expected = header("24090003", "FFFFFFFF");
+    char line[32];
+    for (unsigned i = 0; i < 1024; ++i) {
+        std::snprintf(line, sizeof line, "%08X //24090003\r\n", 0x00100100 + 4 * i);
+        expected += line;
+    }
+    expected += "\r\n";
     app_session([&] {
+        browse_load(elf);
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
         ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
         set_patterns("24090003", "");
-        // 58 bytes of block around 21 per match: 4090 bytes just fit the first buffer, 4111
-        // need a second one, and 1024 matches need six.
-        for (size_t matches : {192u, 193u, 1024u}) {
-            SCOPED_TRACE(matches);
-            const std::string elf =
-                folder.file(("many" + std::to_string(matches) + ".elf").c_str());
-            elf_write(elf, std::vector<uint32_t>(matches, 0x24090003));
-            browse_load(elf);
-            std::string expected = header("24090003", "FFFFFFFF");
-            char line[32];
-            for (size_t i = 0; i < matches; ++i) {
-                std::snprintf(line, sizeof line, "%08X //24090003\r\n",
-                              static_cast<unsigned>(0x00100100 + 4 * i));
-                expected += line;
-            }
-            expected += "\r\n";
-            ASSERT_TRUE(search_wait_done(true));
-            const std::string result = control_text(ID_RESULT);
-            EXPECT_EQ(expected.size(), result.size());
-            EXPECT_TRUE(expected == result);
-        }
+        ASSERT_TRUE(search_wait_done(true));
+        const std::string result = control_text(ID_RESULT);
+        EXPECT_EQ(expected.size(), result.size());
+        EXPECT_TRUE(expected == result); // not EXPECT_EQ: two 21 KB texts would flood the log
     });
 }
