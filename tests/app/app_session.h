@@ -1,6 +1,8 @@
 // Running the real application over the real toolkit in a test, and the little files it needs.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -10,11 +12,13 @@
 
 // Runs one whole window session: app_main starts it, `body` drives it on the test thread, and
 // the window is closed as the user would when the body returns. `argv0` is the program path.
-template <typename Body> int app_session(Body&& body, const char* argv0 = "quarnel") {
+// The body runs only once app_main has returned 0, which is checked.
+template <typename Body> void app_session(Body&& body, const char* argv0 = "quarnel") {
     std::string program = argv0;
     char* argv[] = {program.data(), nullptr};
-    return gui_test_run(
-        app_main, 1, argv, [](void* b) { (*static_cast<Body*>(b))(); }, &body);
+    EXPECT_EQ(0, gui_test_run(
+                     app_main, 1, argv, [](void* b) { (*static_cast<Body*>(b))(); }, &body));
+    EXPECT_EQ(0, gui_test_entry_result()) << "the window did not start: is there a display?";
 }
 
 // A folder of its own under the system's temporary folder. At the end the current directory

