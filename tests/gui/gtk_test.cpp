@@ -18,16 +18,7 @@
 #include "gui/gui_test.h"
 
 constexpr uint32_t WAIT_MS = 20000;
-enum : uint32_t {
-    ID_LABEL = 1,
-    ID_BUTTON,
-    ID_CHECK,
-    ID_EDIT,
-    ID_PROGRESS,
-    ID_COMBO,
-    ID_RADIO,
-    ID_MULTI
-};
+enum { ID_LABEL = 1, ID_BUTTON, ID_CHECK, ID_EDIT, ID_PROGRESS, ID_COMBO, ID_RADIO, ID_MULTI };
 
 // What the window's handlers received. `on_event` runs inside the event handler.
 static std::mutex mutex;
