@@ -19,7 +19,7 @@ static Strings split(const char* line) {
     return out;
 }
 
-// The fuzz target checks every other line against a model of these rules, and that the vector
+// The fuzz target checks any other line against a model of these rules, and that the vector
 // fits its block.
 TEST(CommandLine, QuotesJoinBlanksIntoOneArgument) {
     EXPECT_EQ(split("\"C:\\Program Files\\q.exe\" a \"b c\"d"),

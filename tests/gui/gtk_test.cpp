@@ -1,5 +1,6 @@
 // The toolkit over GTK, driven as a user would under an X server: controls, texts, events,
-// threads, message boxes, the text pop-up, file dialogs, drops and shutdown.
+// threads, message boxes, the text pop-up, drops and shutdown. The application's tests drive
+// the file dialogs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -84,18 +86,6 @@ static std::string text_of(uint32_t id) {
     std::string buffer(4096, '\0');
     EXPECT_EQ(gui_control_get_text(id, buffer.data(), 4096), GUI_ERROR_NONE);
     return buffer.c_str();
-}
-
-// Writes `size` bytes to a file `name` in a new temporary folder and returns its path.
-static std::string temp_file(const char* name, const char* bytes, size_t size) {
-    char folder[] = "/tmp/quarnel_gui_XXXXXX";
-    EXPECT_NE(mkdtemp(folder), nullptr);
-    std::string path = std::string(folder) + "/" + name;
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(bytes, 1, size, file);
-        std::fclose(file);
-    }
-    return path;
 }
 
 TEST(Controls, ErrorCodesOfEveryOperation) {
@@ -300,8 +290,11 @@ TEST(Notifications, MessageBoxesGiveTheirAnswers) {
 }
 
 TEST(Notifications, TextPopUpBlocksTheMainWindowUntilClosed) {
-    std::string readme =
-        temp_file("readme.txt", "Quarnel help\r\nline two \xe9\0after the NUL", 36);
+    const std::string readme = "/tmp/quarnel_readme_" + std::to_string(getpid()) + ".txt";
+    FILE* file = std::fopen(readme.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite("Quarnel help\r\nline two \xe9\0after the NUL", 1, 36, file);
+    std::fclose(file);
     session([&] {
         EXPECT_EQ(gui_notification((readme + ".missing").c_str(), "Readme", GUI_NOTIFY_TEXT_FILE),
                   GUI_ERROR_INITIALIZATION);
@@ -332,6 +325,7 @@ TEST(Notifications, TextPopUpBlocksTheMainWindowUntilClosed) {
         ASSERT_TRUE(gui_test_click(ID_BUTTON));
         EXPECT_EQ(take_events(), std::vector<uint32_t>{ID_BUTTON});
     });
+    std::remove(readme.c_str());
 }
 
 TEST(Drops, LocalFilesArriveInOrderAndBadDropsAreDiscarded) {
