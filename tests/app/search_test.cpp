@@ -86,30 +86,33 @@ TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
         browse_load(elf);
         const std::string li = header("24090003", "FFFFFFFF");
         const std::string le = header("03000924", "FFFFFFFF");
-        struct Step {
+        // clang-format off
+        const struct {
             std::vector<uint32_t> clicks;
             const char* search;
             const char* replace;
             std::string result;
-        };
-        // clang-format off
-        const Step steps[] = {
+            uint32_t alignment; // the one checked after the search
+        } steps[] = {
             // Address and Offset ignore a replace box that does not fit.
-            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS}, "24090003 ; li $t1, 3", "nonsense", li + "00100100 //24090003\r\n\r\n"},
-            {{ID_FORMAT_OFFSET}, nullptr, nullptr, li + "00000100 //24090003\r\n\r\n"},
-            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS}, nullptr, nullptr, li + "00200110 //24090003\r\n\r\n"},
+            {{ID_ENDIAN_BIG, ID_FORMAT_ADDRESS}, "24090003 ; li $t1, 3", "nonsense", li + "00100100 //24090003\r\n\r\n", ID_ALIGNMENT_WORD},
+            {{ID_FORMAT_OFFSET}, nullptr, nullptr, li + "00000100 //24090003\r\n\r\n", ID_ALIGNMENT_WORD},
+            {{ID_RANGE_NON_EXECUTABLE, ID_FORMAT_ADDRESS}, nullptr, nullptr, li + "00200110 //24090003\r\n\r\n", ID_ALIGNMENT_WORD},
             // Little: the bytes as the file holds them.
-            {{ID_RANGE_EXECUTABLE, ID_ENDIAN_LITTLE}, nullptr, nullptr, "No matches found"},
-            {{}, "03000924", "", le + "00100100 //24090003\r\n\r\n"},
-            // Patch lines, with the replace word in the same byte order as the search.
-            {{ID_FORMAT_PNACH}, "03000924\r\nFFFF4224", "63000924\r\n00004224",
+            {{ID_RANGE_EXECUTABLE, ID_ENDIAN_LITTLE}, nullptr, nullptr, "No matches found", ID_ALIGNMENT_WORD},
+            {{}, "03000924", "", le + "00100100 //24090003\r\n\r\n", ID_ALIGNMENT_WORD},
+            // Patch lines, with the replace word in the same byte order as the search. The patch
+            // formats search by Word whatever the user chose, and the window says so.
+            {{ID_ALIGNMENT_BYTE, ID_FORMAT_PNACH}, "03000924\r\nFFFF4224", "63000924\r\n00004224",
              le + "patch=1,EE,00100100,word,24090063 //24090003\r\n\r\n" + header("FFFF4224", "FFFFFFFF") +
-                 "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n"},
-            {{ID_ENDIAN_BIG, ID_FORMAT_RAW_CODE}, "3C08xxxx", "xxxx5678",
-             header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n"},
+                 "patch=1,EE,00100104,word,24420000 //2442FFFF\r\n\r\n", ID_ALIGNMENT_WORD},
+            {{ID_ENDIAN_BIG, ID_ALIGNMENT_HALF_WORD, ID_FORMAT_RAW_CODE}, "3C08xxxx", "xxxx5678",
+             header("3C080000", "FFFF0000") + "20100108 3C085678 //3C081234\r\n\r\n", ID_ALIGNMENT_WORD},
+            // The other formats keep the alignment that the user chose.
+            {{ID_ALIGNMENT_BYTE, ID_FORMAT_ADDRESS, ID_ENDIAN_LITTLE}, "0300 0924", "", le + "00100100 //24090003\r\n\r\n", ID_ALIGNMENT_BYTE},
         };
         // clang-format on
-        for (const Step& step : steps) {
+        for (const auto& step : steps) {
             SCOPED_TRACE(step.result);
             if (step.search != nullptr) {
                 set_patterns(step.search, step.replace);
@@ -119,28 +122,10 @@ TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
             }
             ASSERT_TRUE(search_wait_done(true));
             expect_window_given_back(step.result.c_str());
+            for (uint32_t id : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD, ID_ALIGNMENT_WORD}) {
+                EXPECT_EQ(id == step.alignment, radio_checked(id)) << id;
+            }
         }
-        // The patch formats search by Word whatever the user chose.
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        set_patterns("2442FFFF", "24420000");
-        for (auto [format, alignment] : {std::pair{ID_FORMAT_PNACH, ID_ALIGNMENT_BYTE},
-                                         std::pair{ID_FORMAT_RAW_CODE, ID_ALIGNMENT_HALF_WORD}}) {
-            ASSERT_TRUE(gui_test_click(format));
-            ASSERT_TRUE(gui_test_click(alignment));
-            ASSERT_TRUE(search_wait_done(true));
-            EXPECT_FALSE(radio_checked(ID_ALIGNMENT_BYTE));
-            EXPECT_FALSE(radio_checked(ID_ALIGNMENT_HALF_WORD));
-            EXPECT_TRUE(radio_checked(ID_ALIGNMENT_WORD));
-            EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("0100104"));
-        }
-        // The other formats keep the alignment that the user chose.
-        ASSERT_TRUE(gui_test_click(ID_FORMAT_ADDRESS));
-        ASSERT_TRUE(gui_test_click(ID_ALIGNMENT_BYTE));
-        set_patterns("0300 0924", "");
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        ASSERT_TRUE(search_wait_done(true));
-        EXPECT_TRUE(radio_checked(ID_ALIGNMENT_BYTE));
-        EXPECT_NE(std::string::npos, control_text(ID_RESULT).find("00100100 //"));
     });
 }
 
