@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -22,6 +21,7 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
+    fs::current_path(before, ignored);
     fs::remove_all(path, ignored);
 }
 
@@ -32,50 +32,33 @@ std::string TempFolder::file(const char* name) const {
 void elf_write(const std::string& path, const std::vector<uint32_t>& code,
                const std::vector<uint32_t>& data) {
     const uint32_t code_size = static_cast<uint32_t>(code.size() * 4);
-    const uint32_t data_offset = 0x100 + code_size;
-    std::string bytes(data_offset + data.size() * 4, '\0');
-    const auto put = [&bytes](size_t at, uint32_t value, int size = 4) {
-        for (int i = 0; i < size; ++i) {
-            bytes[at + i] = static_cast<char>(value >> (8 * i));
-        }
-    };
-    bytes.replace(0, 7, "\177ELF\1\1\1"); // 32-bit, little-endian, version 1
-    // Executable, MIPS, version 1, entry, program headers at 52: two of 32 bytes.
-    const struct {
-        size_t at;
-        uint32_t value;
-        int size;
-    } header[] = {{16, 2, 2},  {18, 8, 2},  {20, 1, 4},  {24, 0x00100100, 4},
-                  {28, 52, 4}, {40, 52, 2}, {42, 32, 2}, {44, 2, 2}};
-    for (const auto& field : header) {
-        put(field.at, field.value, field.size);
-    }
-    // PT_LOAD: offset, address twice, size twice, flags (read+execute, read+write), alignment.
-    const uint32_t segments[2][4] = {
-        {0x100, 0x00100100, code_size, 5},
-        {data_offset, 0x00200000 + data_offset, static_cast<uint32_t>(data.size() * 4), 6}};
-    for (size_t s = 0; s < 2; ++s) {
-        const uint32_t* g = segments[s];
-        const uint32_t fields[8] = {1, g[0], g[1], g[1], g[2], g[2], g[3], 4};
-        for (size_t f = 0; f < 8; ++f) {
-            put(52 + 32 * s + 4 * f, fields[f]);
-        }
-    }
-    for (size_t i = 0; i < code.size() + data.size(); ++i) {
-        put(0x100 + 4 * i, i < code.size() ? code[i] : data[i - code.size()]);
-    }
+    const uint32_t data_size = static_cast<uint32_t>(data.size() * 4);
+    const uint32_t data_at = 0x100 + code_size;
+    // The header: 32-bit, little-endian, version 1, an executable for MIPS, its entry, and two
+    // program headers of 32 bytes at 52. They load the code read+execute and the data
+    // read+write: type, offset, address twice, size twice, flags, alignment.
+    // clang-format off
+    std::vector<uint32_t> words = {
+        0x464C457F, 0x00010101, 0, 0, 0x00080002, 1, 0x00100100, 52, 0, 0, 0x00200034, 2, 0,
+        1, 0x100, 0x00100100, 0x00100100, code_size, code_size, 5, 4,
+        1, data_at, 0x00200000 + data_at, 0x00200000 + data_at, data_size, data_size, 6, 4};
+    // clang-format on
+    words.resize(0x100 / 4);
+    words.insert(words.end(), code.begin(), code.end());
+    words.insert(words.end(), data.begin(), data.end());
+    // Both build hosts are little-endian, as the file is.
+    std::string bytes(words.size() * 4, '\0');
+    std::memcpy(bytes.data(), words.data(), bytes.size());
     file_write(path, bytes);
 }
 
 void file_write(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string file_read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
-    all << in.rdbuf();
+    all << std::ifstream(path, std::ios::binary).rdbuf();
     return all.str();
 }
 
@@ -109,10 +92,15 @@ bool search_wait_done(bool click) {
     return (!click || gui_test_click(ID_SEARCH)) && gui_test_wait(done, nullptr, 20000) != 0;
 }
 
-void expect_message(const char* text, const char* caption) {
+GuiTestModal expect_dialog(GuiTestModalKind kind) {
     GuiTestModal modal{};
-    ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_EQ(GUI_TEST_MODAL_MESSAGE, modal.kind);
+    EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
+    EXPECT_EQ(kind, modal.kind);
+    return modal;
+}
+
+void expect_message(const char* text, const char* caption) {
+    const GuiTestModal modal = expect_dialog(GUI_TEST_MODAL_MESSAGE);
     EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
     EXPECT_STREQ(text, modal.text);
     EXPECT_STREQ(caption, modal.caption);
@@ -127,13 +115,9 @@ void search_expect_refusal(const char* text) {
 }
 
 void browse_load(const std::string& path) {
-    const fs::path before = fs::current_path();
     fs::current_path(fs::path(path).parent_path());
     ASSERT_TRUE(gui_test_click(ID_BROWSE));
-    GuiTestModal modal{};
-    EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_EQ(GUI_TEST_MODAL_OPEN, modal.kind);
+    expect_dialog(GUI_TEST_MODAL_OPEN);
     EXPECT_TRUE(gui_test_file_answer(path.c_str()));
     EXPECT_TRUE(gui_test_settle(20000));
-    fs::current_path(before);
 }

@@ -20,8 +20,7 @@ TEST(CloseDuringSearch, NeitherWaitsForTheSearchNorReleasesItsImage) {
         // thread serves, and still counts as running.
         ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
         ASSERT_TRUE(gui_test_click(ID_SEARCH));
-        GuiTestModal modal{};
-        ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
+        expect_dialog(GUI_TEST_MODAL_MESSAGE);
         ASSERT_TRUE(search_is_running());
 
         // A close that waited for the search here would never return.

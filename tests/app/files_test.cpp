@@ -1,8 +1,6 @@
 // Opening ELF files (Browse and drop), loading pattern files, saving results and Help.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "app/controls.h"
@@ -15,105 +13,67 @@ namespace {
 
 const char PROMPT[] = "Click 'Browse' or drag and drop to open an ELF file";
 
-GuiTestModal expect_dialog(GuiTestModalKind kind) {
-    GuiTestModal modal{};
-    EXPECT_TRUE(gui_test_modal_wait(&modal, 20000));
-    EXPECT_EQ(kind, modal.kind);
-    return modal;
-}
-
+// One line of a dropped uri-list. A drive-letter path (C:/...) needs the third slash that a
+// POSIX path brings itself.
 std::string file_uri(const std::string& path) {
-    // A drive-letter path (C:/...) needs the third slash that a POSIX path brings itself.
     std::string absolute = std::filesystem::absolute(path).generic_string();
-    return (absolute[0] == '/' ? "file://" : "file:///") + absolute;
-}
-
-uint32_t checksum_of(const std::string& bytes) {
-    uint32_t sum = 0, word = 0; // both build hosts are little-endian, as the file is
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-        std::memcpy(&word, bytes.data() + i, 4);
-        sum ^= word;
-    }
-    return sum;
-}
-
-// Runs `body` with `folder` as the current directory.
-template <typename Body> void in_folder(const std::string& folder, Body body) {
-    const auto before = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
-    body();
-    std::filesystem::current_path(before);
+    return (absolute[0] == '/' ? "file://" : "file:///") + absolute + "\r\n";
 }
 
 } // namespace
 
 TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
     TempFolder folder;
-    const std::string elf = folder.file("game.elf");
-    const std::string text = folder.file("notes.txt");
-    const std::string empty = folder.file("empty.elf");
+    const std::string elf = folder.file("game.elf"), other = folder.file("other.elf");
     elf_write(elf, {0x24090003});
-    file_write(text, "not an executable\n");
-    file_write(empty, "");
-    const std::string other = folder.file("other.elf");
     elf_write(other, {0x24090003});
-    in_folder(folder.path, [&] {
-        app_session([&] {
-            EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+    file_write(folder.file("notes.txt"), "not an executable\n");
+    std::filesystem::current_path(folder.path);
+    app_session([&] {
+        ASSERT_TRUE(gui_test_click(ID_BROWSE));
+        GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_OPEN);
+        EXPECT_STREQ("", dialog.file_name);
+        EXPECT_EQ(2u, dialog.filter_count);
+        // *.elf and .00 to .99, whatever the case; the last of them shows that the whole
+        // filter string arrived.
+        for (const char* name : {"GAME.ELF", "disc.00", "disc.99"}) {
+            EXPECT_EQ(1, gui_test_file_filter_accepts(name)) << name;
+        }
+        for (const char* name : {"disc.100", "game.elf.txt"}) {
+            EXPECT_EQ(0, gui_test_file_filter_accepts(name)) << name;
+        }
+        // Cancelling changes nothing.
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
 
-            ASSERT_TRUE(gui_test_click(ID_BROWSE));
-            GuiTestModal dialog = expect_dialog(GUI_TEST_MODAL_OPEN);
-            EXPECT_STREQ("", dialog.file_name);
-            EXPECT_EQ(2u, dialog.filter_count);
-            // *.elf and two decimal digits, whatever the case; nothing else.
-            for (const char* name : {"GAME.ELF", "disc.42", "disc.00"}) {
-                EXPECT_EQ(1, gui_test_file_filter_accepts(name)) << name;
-            }
-            for (const char* name : {"disc.100", "disc.4", "game.elf.txt"}) {
-                EXPECT_EQ(0, gui_test_file_filter_accepts(name)) << name;
-            }
-            // Cancelling changes nothing.
-            ASSERT_TRUE(gui_test_file_answer(nullptr));
-            ASSERT_TRUE(gui_test_settle(20000));
-            EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+        browse_load(elf);
+        EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
+        // A file that fails to load leaves none: the one loaded before is gone too.
+        browse_load(folder.file("notes.txt"));
+        expect_message(MSG_INVALID_ELF);
+        EXPECT_EQ("", control_text(ID_FILE_NAME));
+        search_expect_refusal(MSG_NO_ELF_SELECTED);
 
-            browse_load(elf);
-            EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
+        // A drop loads the first file of several.
+        ASSERT_TRUE(gui_test_drop((file_uri(other) + file_uri(elf)).c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
 
-            for (const std::string* bad : {&text, &empty}) {
-                ASSERT_TRUE(gui_test_click(ID_BROWSE));
-                expect_dialog(GUI_TEST_MODAL_OPEN);
-                ASSERT_TRUE(gui_test_file_answer(bad->c_str()));
-                expect_message(MSG_INVALID_ELF);
-                EXPECT_EQ("", control_text(ID_FILE_NAME));
-                // The file loaded before is gone too.
-                search_expect_refusal(MSG_NO_ELF_SELECTED);
-                browse_load(elf);
-            }
-
-            // A drop loads the first file of several.
-            ASSERT_TRUE(gui_test_drop((file_uri(other) + "\r\n" + file_uri(elf) + "\r\n").c_str()));
-            ASSERT_TRUE(gui_test_settle(20000));
-            EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
-
-            // A search waiting on its message box is still running: Browse is disabled, and a drop
-            // must not replace the image under it.
-            ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
-            ASSERT_TRUE(gui_test_click(ID_SEARCH));
-            GuiTestModal modal{};
-            ASSERT_TRUE(gui_test_modal_wait(&modal, 20000));
-            EXPECT_STREQ(MSG_NO_SEARCH_PATTERNS, modal.text);
-            EXPECT_FALSE(control_enabled(ID_BROWSE));
-            EXPECT_FALSE(control_enabled(ID_SEARCH));
-            gui_test_drop((file_uri(elf) + "\r\n").c_str());
-            ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-            ASSERT_TRUE(search_wait_done());
-            EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
-
-            ASSERT_TRUE(gui_test_drop((file_uri(elf) + "\r\n").c_str()));
-            ASSERT_TRUE(gui_test_settle(20000));
-            EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
-        });
+        // A search waiting on its message box is still running: Browse is disabled, and a drop
+        // must not replace the image under it.
+        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "no pattern"));
+        ASSERT_TRUE(gui_test_click(ID_SEARCH));
+        EXPECT_STREQ(MSG_NO_SEARCH_PATTERNS, expect_dialog(GUI_TEST_MODAL_MESSAGE).text);
+        EXPECT_FALSE(control_enabled(ID_BROWSE));
+        EXPECT_FALSE(control_enabled(ID_SEARCH));
+        gui_test_drop(file_uri(elf).c_str());
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(search_wait_done());
+        EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
+        ASSERT_TRUE(gui_test_drop(file_uri(elf).c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
     });
     // Closing the window released the file.
     EXPECT_EQ(nullptr, loaded_image);
@@ -121,59 +81,55 @@ TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
 
 TEST(Files, PatternFilesFillTheirBoxWhole) {
     TempFolder folder;
-    const std::string search = folder.file("search.txt");
-    const std::string replace = folder.file("replace.txt");
+    const std::string search = folder.file("search.txt"), replace = folder.file("replace.txt");
     file_write(search, "03 00 09 24 ; lives\r\nFF FF 42 24\r\n");
     file_write(replace, "63 00 09 24\r\n00 00 42 24\r\n");
-    in_folder(folder.path, [&] {
-        app_session([&] {
-            ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
-            for (auto [button, box, path] :
-                 {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
-                  std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
-                ASSERT_TRUE(gui_test_click(button));
-                expect_dialog(GUI_TEST_MODAL_OPEN);
-                EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
-                EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
-                ASSERT_TRUE(gui_test_file_answer(path->c_str()));
-                ASSERT_TRUE(gui_test_settle(20000));
-                EXPECT_EQ(file_read(*path), control_text(box));
-            }
-        });
+    std::filesystem::current_path(folder.path);
+    app_session([&] {
+        ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, "old text"));
+        for (auto [button, box, path] :
+             {std::tuple{ID_LOAD_SEARCH_PATTERNS, ID_SEARCH_PATTERNS, &search},
+              std::tuple{ID_LOAD_REPLACE_PATTERNS, ID_REPLACE_PATTERNS, &replace}}) {
+            ASSERT_TRUE(gui_test_click(button));
+            expect_dialog(GUI_TEST_MODAL_OPEN);
+            EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
+            EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
+            ASSERT_TRUE(gui_test_file_answer(path->c_str()));
+            ASSERT_TRUE(gui_test_settle(20000));
+            EXPECT_EQ(file_read(*path), control_text(box));
+        }
     });
 }
 
 TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
     TempFolder folder;
     const std::string elf = folder.file("game.elf");
-    elf_write(elf, {0x24090003, 0x2442FFFF, 0x0000ABCD});
-    char pnach_name[32];
-    std::snprintf(pnach_name, sizeof pnach_name, "%08X.PNACH", checksum_of(file_read(elf)));
-    in_folder(folder.path, [&] {
-        app_session([&] {
-            ASSERT_TRUE(gui_test_click(ID_SAVE));
-            expect_message(MSG_NO_ELF_SELECTED);
+    elf_write(elf, {0x24090003, 0x2442FFFF, 0x0000ABCD}); // its words XOR to 463E1141
+    std::filesystem::current_path(folder.path);
+    app_session([&] {
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        expect_message(MSG_NO_ELF_SELECTED);
 
-            browse_load(elf);
-            const std::string text = "patch=1,EE,00100100,word,24090063 //24090003\r\nedited\r\n";
-            ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, text.c_str()));
+        browse_load(elf);
+        const std::string text = "patch=1,EE,00100100,word,24090063 //24090003\r\nedited\r\n";
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, text.c_str()));
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        EXPECT_STREQ("463E1141.PNACH", expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
+        // The dialog adds the default extension to a name without one.
+        ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
+        ASSERT_TRUE(gui_test_settle(20000));
+        EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
 
-            ASSERT_TRUE(gui_test_click(ID_SAVE));
-            EXPECT_STREQ(pnach_name, expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
-            // The dialog adds the default extension to a name without one.
-            ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
-            ASSERT_TRUE(gui_test_settle(20000));
-            EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
-
-            ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
-            ASSERT_TRUE(gui_test_click(ID_SAVE));
-            EXPECT_STREQ("game.elf", expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
-            // Cancelled: nothing written, nothing said.
-            ASSERT_TRUE(gui_test_file_answer(nullptr));
-            ASSERT_TRUE(gui_test_settle(20000));
-            GuiTestModal log[4];
-            EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
-        });
+        ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        EXPECT_STREQ("game.elf", expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
+        // Cancelled: nothing written, nothing said.
+        ASSERT_TRUE(gui_test_file_answer(nullptr));
+        ASSERT_TRUE(gui_test_settle(20000));
+        GuiTestModal log[4];
+        EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
+        // The dialogs left the current directory where it was.
+        EXPECT_TRUE(std::filesystem::equivalent(folder.path, std::filesystem::current_path()));
     });
 }
 
@@ -184,34 +140,33 @@ TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
     }
     help_set_data_folder(folder.file("data").c_str());
     const std::string program = folder.file("bin") + "/quarnel";
-    in_folder(folder.file("cwd"), [&] {
-        // Nowhere: the message, and the window stays usable.
+    std::filesystem::current_path(folder.file("cwd"));
+    // Nowhere: the message, and the window stays usable.
+    app_session(
+        [&] {
+            ASSERT_TRUE(gui_test_click(ID_HELP));
+            expect_message("Unable to open readme.txt");
+            GuiTestWindow window{};
+            ASSERT_TRUE(gui_test_window(&window));
+            EXPECT_TRUE(window.sensitive);
+        },
+        program.c_str());
+    // Later candidates first, each then hidden by the one before it.
+    for (const char* sub : {"data", "share/quarnel", "bin", "cwd"}) {
+        const std::string text = std::string("help in ") + sub + "\n";
+        file_write(folder.file(sub) + "/readme.txt", text);
         app_session(
             [&] {
                 ASSERT_TRUE(gui_test_click(ID_HELP));
-                expect_message("Unable to open readme.txt");
-                GuiTestWindow window{};
-                ASSERT_TRUE(gui_test_window(&window));
-                EXPECT_TRUE(window.sensitive);
+                ASSERT_TRUE(gui_test_settle(20000));
+                GuiTestPopup popup{};
+                ASSERT_TRUE(gui_test_popup(&popup));
+                EXPECT_STREQ("Readme", popup.title);
+                EXPECT_EQ(text, popup.text);
+                EXPECT_TRUE(popup.read_only);
+                ASSERT_TRUE(gui_test_popup_close());
             },
             program.c_str());
-        // Later candidates first, each then hidden by the one before it.
-        for (const char* sub : {"data", "share/quarnel", "bin", "cwd"}) {
-            const std::string text = std::string("help in ") + sub + "\n";
-            file_write(folder.file(sub) + "/readme.txt", text);
-            app_session(
-                [&] {
-                    ASSERT_TRUE(gui_test_click(ID_HELP));
-                    ASSERT_TRUE(gui_test_settle(20000));
-                    GuiTestPopup popup{};
-                    ASSERT_TRUE(gui_test_popup(&popup));
-                    EXPECT_STREQ("Readme", popup.title);
-                    EXPECT_EQ(text, popup.text);
-                    EXPECT_TRUE(popup.read_only);
-                    ASSERT_TRUE(gui_test_popup_close());
-                },
-                program.c_str());
-        }
-    });
+    }
     help_set_data_folder(nullptr);
 }

@@ -6,20 +6,16 @@
 
 namespace {
 
-struct Group {
-    std::vector<uint32_t> members;
-    uint32_t start;
+// The option groups, each with the member checked at the start first.
+const std::vector<uint32_t> GROUPS[] = {
+    {ID_ENDIAN_LITTLE, ID_ENDIAN_BIG},
+    {ID_ALIGNMENT_WORD, ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD},
+    {ID_RANGE_EXECUTABLE, ID_RANGE_NON_EXECUTABLE},
+    {ID_FORMAT_PNACH, ID_FORMAT_ADDRESS, ID_FORMAT_OFFSET, ID_FORMAT_RAW_CODE},
 };
 
-const Group GROUPS[] = {
-    {{ID_ENDIAN_BIG, ID_ENDIAN_LITTLE}, ID_ENDIAN_LITTLE},
-    {{ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD, ID_ALIGNMENT_WORD}, ID_ALIGNMENT_WORD},
-    {{ID_RANGE_EXECUTABLE, ID_RANGE_NON_EXECUTABLE}, ID_RANGE_EXECUTABLE},
-    {{ID_FORMAT_ADDRESS, ID_FORMAT_OFFSET, ID_FORMAT_PNACH, ID_FORMAT_RAW_CODE}, ID_FORMAT_PNACH},
-};
-
-void expect_only_checked(const Group& group, uint32_t checked) {
-    for (uint32_t id : group.members) {
+void expect_only_checked(const std::vector<uint32_t>& group, uint32_t checked) {
+    for (uint32_t id : group) {
         EXPECT_EQ(id == checked, radio_checked(id)) << "radio button " << id;
     }
 }
@@ -28,7 +24,6 @@ void expect_only_checked(const Group& group, uint32_t checked) {
 
 TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
     app_session([] {
-        EXPECT_EQ(0, gui_test_entry_result());
         GuiTestWindow window{};
         ASSERT_TRUE(gui_test_window(&window));
         EXPECT_STREQ("Quarnel", window.title);
@@ -40,13 +35,12 @@ TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
         EXPECT_GE(window.client_width, 588);
         EXPECT_GE(window.client_height, 524);
 
-        struct Expected {
+        const struct {
             uint32_t id;
             ControlKind kind;
             const char* caption;
             int32_t x, y, width, height;
-        };
-        const Expected rows[] = {
+        } rows[] = {
             {ID_BROWSE, GUI_BUTTON, "Browse", 7, 3, 60, 20},
             {ID_HELP, GUI_BUTTON, "Help", 528, 3, 60, 20},
             {ID_FILE_NAME, GUI_LABEL, "Click 'Browse' or drag and drop to open an ELF file", 72, 6,
@@ -57,47 +51,45 @@ TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
             {ID_RESULT, GUI_EDIT, "", 14, 323, 567, 172},
             {ID_SEARCH, GUI_BUTTON, "Search", 235, 504, 60, 20},
         };
-        for (const Expected& row : rows) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.id);
             GuiTestControl control{};
-            ASSERT_TRUE(gui_test_control(row.id, &control)) << "control " << row.id;
-            EXPECT_EQ(row.kind, control.kind) << "control " << row.id;
-            EXPECT_EQ(row.x, control.x) << "control " << row.id;
-            EXPECT_EQ(row.y, control.y) << "control " << row.id;
+            ASSERT_TRUE(gui_test_control(row.id, &control));
+            EXPECT_EQ(row.kind, control.kind);
+            EXPECT_EQ(row.x, control.x);
+            EXPECT_EQ(row.y, control.y);
             // A window system may widen a control to fit its caption in its font, never shrink it.
-            EXPECT_GE(control.width, row.width) << "control " << row.id;
-            EXPECT_GE(control.height, row.height) << "control " << row.id;
-            EXPECT_EQ(row.caption, control_text(row.id)) << "control " << row.id;
+            EXPECT_GE(control.width, row.width);
+            EXPECT_GE(control.height, row.height);
+            EXPECT_EQ(row.caption, control_text(row.id));
         }
 
         // All 29 exist, visible and enabled; the edit boxes alone are multi-line, editable and
         // in the fixed font.
         for (uint32_t id = ID_BROWSE; id <= ID_SAVE; ++id) {
+            SCOPED_TRACE(id);
             GuiTestControl control{};
-            ASSERT_TRUE(gui_test_control(id, &control)) << "control " << id;
-            EXPECT_TRUE(control.visible) << "control " << id;
-            EXPECT_TRUE(control.enabled) << "control " << id;
+            ASSERT_TRUE(gui_test_control(id, &control));
+            EXPECT_TRUE(control.visible && control.enabled);
             const bool edit =
                 id == ID_SEARCH_PATTERNS || id == ID_REPLACE_PATTERNS || id == ID_RESULT;
-            EXPECT_EQ(edit, control.fixed_font != 0) << "control " << id;
-            if (edit) {
-                EXPECT_TRUE(control.multi_line) << "control " << id;
-                EXPECT_FALSE(control.read_only) << "control " << id;
-            }
+            EXPECT_EQ(edit, control.fixed_font != 0);
+            EXPECT_EQ(edit, control.multi_line && !control.read_only);
         }
         GuiTestControl none{};
         EXPECT_FALSE(gui_test_control(30, &none));
 
-        for (const Group& group : GROUPS) {
-            expect_only_checked(group, group.start);
+        for (const auto& group : GROUPS) {
+            expect_only_checked(group, group[0]);
         }
     });
 }
 
 TEST(Window, EachOptionGroupKeepsExactlyOneChoice) {
     app_session([] {
-        for (const Group& group : GROUPS) {
+        for (const auto& group : GROUPS) {
             // Every member in turn, then the checked one again, which must stay checked.
-            for (uint32_t id : group.members) {
+            for (uint32_t id : group) {
                 ASSERT_TRUE(gui_test_click(id));
                 expect_only_checked(group, id);
                 ASSERT_TRUE(gui_test_click(id));
@@ -105,9 +97,9 @@ TEST(Window, EachOptionGroupKeepsExactlyOneChoice) {
             }
         }
         // A choice in one group leaves the others alone.
+        ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
         expect_only_checked(GROUPS[0], ID_ENDIAN_LITTLE);
-        ASSERT_TRUE(gui_test_click(ID_ENDIAN_BIG));
-        expect_only_checked(GROUPS[1], ID_ALIGNMENT_WORD);
+        expect_only_checked(GROUPS[1], ID_ALIGNMENT_HALF_WORD);
         expect_only_checked(GROUPS[2], ID_RANGE_NON_EXECUTABLE);
         expect_only_checked(GROUPS[3], ID_FORMAT_RAW_CODE);
     });

@@ -10,14 +10,9 @@ static void on_event(uint32_t id) {
 }
 
 int app_main(uint32_t, char**) {
-    WindowDescription window = {};
-    window.title = "Quarnel toolkit demo";
-    window.width = 600;
-    window.height = 556;
-    window.x = 0;
-    window.y = 0;
-    window.background = 5;
-    window.on_event = on_event;
+    // Title, outer size, position, background, icon and the handlers.
+    const WindowDescription window = {
+        "Quarnel toolkit demo", 600, 556, 0, 0, 5, 0, on_event, nullptr, nullptr};
     gui_window_create(&window);
 
     int failed = 0;
