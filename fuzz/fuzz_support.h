@@ -1,8 +1,10 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/report.h"
 
@@ -20,4 +22,14 @@ inline void fuzz_require(bool condition, const char* what) {
         fprintf(stderr, "invariant broken: %s\n", what);
         abort();
     }
+}
+
+// The bytes as a text on the heap, its zero the block's last byte: ASan sees a read past it.
+inline char* fuzz_copy_text(const uint8_t* data, size_t size) {
+    char* text = static_cast<char*>(malloc(size + 1));
+    if (text != nullptr) {
+        memcpy(text, data, size);
+        text[size] = 0;
+    }
+    return text;
 }
