@@ -10,10 +10,8 @@
 
 // Reports are composed in full (so their code runs under the sanitizers) and then dropped:
 // an allocation failure deep in a run should not flood the fuzzer's output.
-inline void fuzz_discard_report(const char*, const char*, const ErrorReport*) {}
-
 inline void fuzz_discard_reports() {
-    report_set_sink(fuzz_discard_report);
+    report_set_sink([](const char*, const char*, const ErrorReport*) {});
 }
 
 // A broken invariant is a finding like a crash: abort so that libFuzzer keeps the input.
