@@ -101,10 +101,11 @@ LRESULT CALLBACK watch_creation(int code, WPARAM wparam, LPARAM lparam) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 1;
     }
-    const CREATESTRUCTA* create =
-        code == HCBT_CREATEWND ? reinterpret_cast<CBT_CREATEWNDA*>(lparam)->lpcs : nullptr;
-    if (create && create->hwndParent && create->hwndParent == toolkit.main_window) {
-        created[reinterpret_cast<HWND>(wparam)] = static_cast<DWORD>(create->style);
+    if (code == HCBT_CREATEWND) {
+        const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lparam)->lpcs;
+        if (create->hwndParent && create->hwndParent == toolkit.main_window) {
+            created[reinterpret_cast<HWND>(wparam)] = static_cast<DWORD>(create->style);
+        }
     }
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
