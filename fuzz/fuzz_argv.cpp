@@ -1,9 +1,6 @@
 // Command lines into command_line_to_argv. The vector must fit the block it was given (ASan
 // sees the block's exact end), end in a null pointer, and hold exactly the arguments that the
 // splitting rules give, checked against a small model of those rules.
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,9 +15,7 @@ std::vector<std::string> model_split(const char* line) {
     std::vector<std::string> args;
     bool quoted = false, open = false;
     for (const char* p = line; *p; p++) {
-        char c = *p;
-        bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        if (!quoted && blank) {
+        if (!quoted && strchr(" \t\n\r", *p)) {
             open = false;
             continue;
         }
@@ -28,28 +23,21 @@ std::vector<std::string> model_split(const char* line) {
             args.emplace_back();
             open = true;
         }
-        if (c == '"')
+        if (*p == '"')
             quoted = !quoted;
         else
-            args.back() += c;
+            args.back() += *p;
     }
     return args;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    char* line = static_cast<char*>(malloc(size + 1));
+    char* line = fuzz_copy_text(data, size);
     if (line == nullptr)
         return 0;
-    memcpy(line, data, size);
-    line[size] = 0;
     size_t length = strlen(line);
-
     uint32_t argc = 0xFFFFFFFF;
     char** argv = command_line_to_argv(line, &argc);
     if (argv != nullptr) {

@@ -3,9 +3,7 @@
 //   [search length: 1 byte][replace length: 1 byte][search text][replace text][ELF bytes]
 // (lengths are cut to what is there). Each scan is compared with the literal reference engine,
 // and every match must lie inside the file.
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <initializer_list>
 
 #include "core/elf_image.h"
@@ -17,15 +15,6 @@
 #include "fuzz_support.h"
 
 namespace {
-
-char* copy_text(const uint8_t* data, size_t size) {
-    char* text = static_cast<char*>(malloc(size + 1));
-    if (text != nullptr) {
-        memcpy(text, data, size);
-        text[size] = 0;
-    }
-    return text;
-}
 
 void check_image(const ElfImage* image, const uint8_t* bytes, uint32_t size) {
     fuzz_require(image->size == size, "image size differs from the bytes given");
@@ -135,36 +124,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t search_size = data[0], replace_size = data[1];
     data += 2;
     size -= 2;
-    if (search_size > size)
-        search_size = size;
-    if (replace_size > size - search_size)
-        replace_size = size - search_size;
+    search_size = std::min(search_size, size);
+    replace_size = std::min(replace_size, size - search_size);
     const uint8_t* elf = data + search_size + replace_size;
     uint32_t elf_size = uint32_t(size - search_size - replace_size);
 
-    char* search_text = copy_text(data, search_size);
-    char* replace_text = copy_text(data + search_size, replace_size);
+    char* search_text = fuzz_copy_text(data, search_size);
+    char* replace_text = fuzz_copy_text(data + search_size, replace_size);
     // An exact-size heap copy: any read past the file is a read past the block.
     uint8_t* bytes = static_cast<uint8_t*>(malloc(elf_size ? elf_size : 1));
-    if (search_text == nullptr || replace_text == nullptr || bytes == nullptr) {
-        free(search_text);
-        free(replace_text);
+    if (search_text != nullptr && replace_text != nullptr && bytes != nullptr) {
+        memcpy(bytes, elf, elf_size);
+        if (ElfImage* image = elf_image_from_bytes(bytes, elf_size)) {
+            check_image(image, elf, elf_size);
+            PatternList search{}, replace{};
+            pattern_list_parse(search_text, &search);
+            pattern_list_parse(replace_text, &replace);
+            if (search.count > 0)
+                scan_every_way(search, replace, image, uint32_t(size * 2654435761u >> 7));
+            pattern_list_free(&search);
+            pattern_list_free(&replace);
+            free_elf_image(image);
+        }
+    } else {
         free(bytes);
-        return 0;
-    }
-    memcpy(bytes, elf, elf_size);
-
-    ElfImage* image = elf_image_from_bytes(bytes, elf_size);
-    if (image != nullptr) {
-        check_image(image, elf, elf_size);
-        PatternList search{}, replace{};
-        pattern_list_parse(search_text, &search);
-        pattern_list_parse(replace_text, &replace);
-        if (search.count > 0)
-            scan_every_way(search, replace, image, uint32_t(size * 2654435761u >> 7));
-        pattern_list_free(&search);
-        pattern_list_free(&replace);
-        free_elf_image(image);
     }
     free(search_text);
     free(replace_text);

@@ -1,17 +1,17 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/report.h"
 
 // Reports are composed in full (so their code runs under the sanitizers) and then dropped:
 // an allocation failure deep in a run should not flood the fuzzer's output.
-inline void fuzz_discard_report(const char*, const char*, const ErrorReport*) {}
-
 inline void fuzz_discard_reports() {
-    report_set_sink(fuzz_discard_report);
+    report_set_sink([](const char*, const char*, const ErrorReport*) {});
 }
 
 // A broken invariant is a finding like a crash: abort so that libFuzzer keeps the input.
@@ -20,4 +20,14 @@ inline void fuzz_require(bool condition, const char* what) {
         fprintf(stderr, "invariant broken: %s\n", what);
         abort();
     }
+}
+
+// The bytes as a text on the heap, its zero the block's last byte: ASan sees a read past it.
+inline char* fuzz_copy_text(const uint8_t* data, size_t size) {
+    char* text = static_cast<char*>(malloc(size + 1));
+    if (text != nullptr) {
+        memcpy(text, data, size);
+        text[size] = 0;
+    }
+    return text;
 }

@@ -1,46 +1,40 @@
 // Runs a fuzz target's entry over saved inputs without libFuzzer, so that the seed corpus and
 // every input that once crashed run as ordinary tests (and under the sanitizer build).
-//   replay DIR_OR_FILE...
+//   replay DIR_OR_FILE...   (each folder holds input files only)
 // A broken invariant or a crash aborts; otherwise it prints how many inputs ran.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
+// Optional, as for libFuzzer.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-static void collect(const std::string& path, std::vector<std::string>& files) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return;
-    if (!S_ISDIR(st.st_mode)) {
-        files.push_back(path);
-        return;
-    }
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return;
-    while (dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.')
-            collect(path + "/" + entry->d_name, files);
-    closedir(dir);
-}
-
 int main(int argc, char** argv) {
-    LLVMFuzzerInitialize(&argc, &argv);
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; i++)
-        collect(argv[i], files);
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    for (int i = 1; i < argc; i++) {
+        if (!fs::is_directory(argv[i]))
+            files.push_back(argv[i]);
+        else
+            for (const fs::directory_entry& entry : fs::directory_iterator(argv[i]))
+                if (entry.path().filename().string()[0] != '.') // no .gitkeep and the like
+                    files.push_back(entry.path());
+    }
     std::sort(files.begin(), files.end());
-    for (const std::string& file : files) {
+    for (const fs::path& file : files) {
         std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            fprintf(stderr, "cannot read %s\n", file.c_str());
+            return 1;
+        }
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
         // libFuzzer never passes a null pointer, not even for an empty input.

@@ -8,14 +8,11 @@ set -euo pipefail
 win_build=$(cd "${1:?usage: run_wine_tests.sh WIN_BUILD [ctest arguments]}" && pwd)
 shift
 
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$win_build" "$@"
-fi
+[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$win_build" "$@"
 
-export WINE64=${WINE64:-/usr/lib/wine/wine64}
-wineserver=$(dirname "$WINE64")/wineserver
+wine=$(cd "$(dirname "$0")" && pwd)/wine_run.sh
+wineserver=$(dirname "${WINE64:-/usr/lib/wine/wine64}")/wineserver
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES=mscoree,mshtml=
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-wine.XXXXXX")
 export WINEPREFIX
 
@@ -30,17 +27,17 @@ trap cleanup EXIT
 # start them here with their output on /dev/null.
 start=$(date +%s)
 "$wineserver" -p </dev/null >/dev/null 2>&1
-timeout 300 "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1
 # Without a window manager, Wine waits two seconds for every managed top-level window that goes
 # away (a message box, the main window): the test windows are left unmanaged instead.
-"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 # Wine has no Courier New; its metric twin stands in, as it would on a desktop with it.
-"$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v 'Courier New' /d 'Liberation Mono' /f </dev/null >/dev/null 2>&1
 # Wine's desktop process starts with the first window and ends a while after the last one has
 # gone; started by a test, it would hold the runner's output open for those seconds. A window
 # that stays open for the whole run keeps one desktop process alive from here.
-"$WINE64" notepad.exe </dev/null >/dev/null 2>&1 &
+"$wine" notepad.exe </dev/null >/dev/null 2>&1 &
 for _ in $(seq 300); do
     xwininfo -root -tree 2>/dev/null | grep -q -i 'notepad' && break
     sleep 0.1
