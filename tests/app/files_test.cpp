@@ -130,6 +130,24 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
         EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
         // The dialogs left the current directory where it was.
         EXPECT_TRUE(std::filesystem::equivalent(folder.path, std::filesystem::current_path()));
+
+        // An existing file is replaced only once the user agrees; "No" goes back to the dialog.
+        ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "other"));
+        ASSERT_TRUE(gui_test_click(ID_SAVE));
+        expect_dialog(GUI_TEST_MODAL_SAVE);
+        for (NotificationAnswer answer : {GUI_ANSWER_NO, GUI_ANSWER_YES}) {
+            ASSERT_TRUE(gui_test_file_answer(folder.file("mine.PNACH").c_str()));
+            ASSERT_TRUE(gui_test_wait(
+                [](void*) -> int {
+                    GuiTestModal modal{};
+                    return gui_test_modal_wait(&modal, 100) && modal.kind == GUI_TEST_MODAL_MESSAGE;
+                },
+                nullptr, 20000));
+            EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
+            ASSERT_TRUE(gui_test_message_answer(answer));
+            ASSERT_TRUE(gui_test_settle(20000));
+        }
+        EXPECT_EQ("other", file_read(folder.file("mine.PNACH")));
     });
 }
 
