@@ -32,6 +32,11 @@ struct HostileCase {
     std::vector<std::array<uint32_t, 5>> segments; // set, index, offset, size, address delta
 };
 
+// Keeps the test list readable: gtest would print the record's raw bytes.
+void PrintTo(const HostileCase& c, std::ostream* out) {
+    *out << c.name << (c.refuse ? " (refuse)" : " (load)");
+}
+
 std::vector<HostileCase> read_manifest() {
     std::vector<HostileCase> cases;
     std::ifstream in(std::string(HOSTILE_DIR) + "/manifest.txt");

@@ -38,6 +38,10 @@ struct FaultCase {
     const char* message; // null: "Error opening file" or "Error writing file"
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // Makes `path` refuse changes: the immutable flag, which stops even root, or for other users a
 // folder without write permission. False when neither is available.
 bool lock(const std::string& path, bool on, bool folder) {
