@@ -69,7 +69,9 @@ TEST(BigWindow, AHundredMegabyteResultIsShownAndSavedWhole) {
     EXPECT_TRUE(read_whole_file(big.target) == big.text) << "the saved file differs";
     printf("%zu MB: set, laid out and read back %.2f s, saved %.2f s\n", total >> 20,
            big.set_seconds, big.save_seconds);
-    EXPECT_LT(big.set_seconds + big.save_seconds, 120.0 * time_factor());
+    // Linear work takes under a minute here; a pass per line or per insertion would take hours.
+    // The bound leaves room for a slow, shared CI machine.
+    EXPECT_LT(big.set_seconds + big.save_seconds, 300.0 * time_factor());
 }
 
 } // namespace
