@@ -159,8 +159,17 @@ TEST(Controls, KindsAndFlagsGiveTheNativeClassStyleAndIdentifier) {
             char name[64] = "";
             GetClassNameA(window, name, sizeof(name));
             EXPECT_STRCASEEQ(expected.class_name, name);
+            // The style given to CreateWindowExA, and the style the system keeps: edit boxes
+            // draw their border themselves and manage their scroll bits, and a combo box hands
+            // its scroll bar to its list.
             ASSERT_EQ(1u, created.count(window));
             EXPECT_EQ(expected.style, created[window]);
+            DWORD managed = expected.kind == GUI_EDIT ? WS_BORDER | WS_HSCROLL | WS_VSCROLL |
+                                                            ES_AUTOHSCROLL | ES_AUTOVSCROLL
+                            : expected.kind == GUI_COMBOBOX ? WS_VSCROLL
+                                                            : 0;
+            DWORD kept = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
+            EXPECT_EQ(expected.style & ~managed, kept & ~managed);
             bool bar = expected.kind == GUI_PROGRESSBAR; // has no child identifier
             EXPECT_EQ(bar ? 0 : static_cast<int>(expected.id), GetDlgCtrlID(window));
         }
