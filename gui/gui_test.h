@@ -60,6 +60,11 @@ int gui_test_drop(const char* uri_list);
 // Clicks the main window's close button. 1, or 0 when the window is gone.
 int gui_test_close();
 
+// Makes the next toolkit operation on control `id` (gui_control_*, gui_radio_button_*, ...)
+// return `code` instead of acting, as a failing window system would; GUI_ERROR_NONE takes a
+// planted failure back. One failure waits at a time.
+void gui_test_control_fail_next(uint32_t id, ErrorCode code);
+
 // ---- Message boxes and file dialogs --------------------------------------------------------
 
 typedef uint32_t GuiTestModalKind;

@@ -2,6 +2,7 @@
 // (null pointers first, then identifiers and kinds), find the control, hand over to the backend.
 #include "gui/backend.h"
 #include "gui/front/gate_scope.h"
+#include "gui/front/test_fault.h"
 
 ErrorCode gui_control_create(ControlKind kind, const char* text, ControlStyle flags, uint32_t id,
                              int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -28,6 +29,9 @@ template <class Call> static ErrorCode with_control(uint32_t id, ControlKind exp
     }
     void* handle = nullptr;
     ErrorCode code = control_find_handle(id, expected, &handle);
+    if (code == GUI_ERROR_NONE) {
+        code = test_fault_take(id);
+    }
     return code ? code : call(handle);
 }
 

@@ -1,6 +1,9 @@
 // The window as it starts, and the option groups that the application keeps exclusive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/controls.h"
 #include "app_session.h"
 
@@ -102,5 +105,36 @@ TEST(Window, EachOptionGroupKeepsExactlyOneChoice) {
         expect_only_checked(GROUPS[1], ID_ALIGNMENT_HALF_WORD);
         expect_only_checked(GROUPS[2], ID_RANGE_NON_EXECUTABLE);
         expect_only_checked(GROUPS[3], ID_FORMAT_RAW_CODE);
+    });
+}
+
+// A member that cannot be set is reported under its own check number, whichever member of its
+// group was clicked.
+TEST(Window, AMemberThatCannotBeSetIsReportedUnderItsCheckNumber) {
+    const std::pair<uint32_t, const char*> numbers[] = {
+        {ID_ENDIAN_BIG, "Error 0345"},           {ID_ENDIAN_LITTLE, "Error 0346"},
+        {ID_ALIGNMENT_BYTE, "Error 0354"},       {ID_ALIGNMENT_HALF_WORD, "Error 0355"},
+        {ID_ALIGNMENT_WORD, "Error 0356"},       {ID_RANGE_EXECUTABLE, "Error 0363"},
+        {ID_RANGE_NON_EXECUTABLE, "Error 0364"}, {ID_FORMAT_ADDRESS, "Error 0373"},
+        {ID_FORMAT_OFFSET, "Error 0374"},        {ID_FORMAT_PNACH, "Error 0375"},
+        {ID_FORMAT_RAW_CODE, "Error 0376"}};
+    app_session([&] {
+        for (const auto& [failing, caption] : numbers) {
+            SCOPED_TRACE(caption);
+            const auto& group = *std::find_if(std::begin(GROUPS), std::end(GROUPS), [&](auto& g) {
+                return std::count(g.begin(), g.end(), failing) != 0;
+            });
+            const uint32_t last = *std::max_element(group.begin(), group.end());
+            gui_test_control_fail_next(failing, GUI_ERROR_INITIALIZATION);
+            ASSERT_TRUE(gui_test_click(last));
+            const GuiTestModal box = expect_dialog(GUI_TEST_MODAL_MESSAGE);
+            EXPECT_STREQ(caption, box.caption);
+            EXPECT_EQ(0, std::strncmp(box.text, "Error accessing control\r\n", 25)) << box.text;
+            ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+            ASSERT_TRUE(gui_test_settle(20000));
+            // Leave the group in a known state for the next row.
+            ASSERT_TRUE(gui_test_click(group[0]));
+            expect_only_checked(group, group[0]);
+        }
     });
 }
