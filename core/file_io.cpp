@@ -82,17 +82,23 @@ int save_file(const char* path, const char* text) {
     }
     char* temp_path = nullptr;
     trace_begin("save_file");
-    FILE* file = path ? system_temp_file_create(path, &temp_path) : nullptr;
+    // A device or a pipe is written as it is: renaming a new file over it would destroy it
+    // (/dev/null for everybody, when run as root) and the bytes would never reach the reader.
+    int special = 0;
+    FILE* file = path ? system_special_file_open(path, &special) : nullptr;
+    if (path && !special) {
+        file = system_temp_file_create(path, &temp_path);
+    }
     if (!trace_end_condition(file != nullptr, 765, "core", "Error opening file")) {
         return 0;
     }
     size_t length = strlen(text);
     bool ok = length == 0 || fwrite(text, 1, length, file) == length;
     ok = fflush(file) == 0 && ok;
-    ok = ok && system_file_commit(file);
+    ok = ok && (special || system_file_commit(file));
     ok = fclose(file) == 0 && ok;
-    ok = ok && system_file_replace(temp_path, path);
-    if (!ok) {
+    ok = ok && (special || system_file_replace(temp_path, path));
+    if (!ok && temp_path) {
         remove(temp_path);
     }
     free(temp_path);

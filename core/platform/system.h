@@ -9,6 +9,14 @@
 // blocking the caller until a writer comes. Returns the stream, or null.
 FILE* system_file_open_read(const char* path);
 
+// Opens `target` for binary writing in place when it exists and is neither a regular file nor
+// a folder: a device such as /dev/null or NUL, a named pipe, a terminal. Such a file cannot be
+// replaced by renaming a new file over it, and must not be. A named pipe that no program reads
+// from within a second is refused instead of waiting for a reader. Sets *special to 1 for such a
+// target (the stream, or null when it cannot be opened) and to 0 for any other path (null: use a
+// temporary file and replace the target).
+FILE* system_special_file_open(const char* target, int* special);
+
 // Creates a new, empty file for binary writing in the folder of `target`, under a name that
 // no other file has. Returns the open stream and stores its name (malloc'd) in *temp_path, or
 // returns null. When `target` exists, the new file takes over its permission bits.

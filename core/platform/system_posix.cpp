@@ -72,6 +72,33 @@ FILE* system_file_open_read(const char* path) {
     return file;
 }
 
+FILE* system_special_file_open(const char* target, int* special) {
+    struct stat info;
+    *special =
+        target && stat(target, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+    if (!*special) {
+        return nullptr;
+    }
+    // Non-blocking, so that a pipe without a reader fails (ENXIO) instead of hanging the caller;
+    // a reader started beside the program gets a second to open its end. No O_TRUNC or O_CREAT:
+    // the file is there and is written as it is.
+    int fd = open(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    for (int wait = 0; fd < 0 && errno == ENXIO && wait < 100; ++wait) {
+        usleep(10000);
+        fd = open(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE* file =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (!file) {
+        close(fd);
+    }
+    return file;
+}
+
 FILE* system_temp_file_create(const char* target, char** temp_path) {
     *temp_path = nullptr;
     if (!target || !*target) {

@@ -58,6 +58,34 @@ FILE* system_file_open_read(const char* path) {
     return fopen(path, "rb");
 }
 
+FILE* system_special_file_open(const char* target, int* special) {
+    *special = 0;
+    if (!target || !*target) {
+        return nullptr;
+    }
+    // Only an existing file can be special; its type tells a disk file from NUL, CON or a pipe.
+    HANDLE handle = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    *special = 1;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+    }
+    return file;
+}
+
 FILE* system_temp_file_create(const char* target, char** temp_path) {
     *temp_path = nullptr;
     if (!target || !*target) {

@@ -99,6 +99,17 @@ GuiTestModal expect_dialog(GuiTestModalKind kind) {
     return modal;
 }
 
+GuiTestModal wait_for_box_over_dialog() {
+    static GuiTestModal modal;
+    modal = {};
+    EXPECT_TRUE(gui_test_wait(
+        [](void*) -> int {
+            return gui_test_modal_wait(&modal, 100) && modal.kind == GUI_TEST_MODAL_MESSAGE;
+        },
+        nullptr, 20000));
+    return modal;
+}
+
 void expect_message(const char* text, const char* caption) {
     const GuiTestModal modal = expect_dialog(GUI_TEST_MODAL_MESSAGE);
     EXPECT_EQ(GUI_NOTIFY_OK, modal.type);

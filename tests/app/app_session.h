@@ -48,6 +48,10 @@ bool search_wait_done(bool click = false);
 // Waits for a message box or file dialog and expects it to be of `kind`.
 GuiTestModal expect_dialog(GuiTestModalKind kind);
 
+// Waits until a message box has opened over a file dialog that was just answered (the dialog
+// stays the innermost window until the box shows) and describes it.
+GuiTestModal wait_for_box_over_dialog();
+
 // Expects a message box with `text` and `caption`, answers it and lets the window settle.
 void expect_message(const char* text, const char* caption = "Error");
 

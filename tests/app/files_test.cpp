@@ -36,12 +36,18 @@ TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
         EXPECT_EQ(2u, dialog.filter_count);
         // *.elf and .00 to .99, whatever the case; the last of them shows that the whole
         // filter string arrived.
-        for (const char* name : {"GAME.ELF", "disc.00", "disc.99"}) {
+        for (const char* name : {"GAME.ELF", "SLUS_123.45", "disc.00", "disc.99"}) {
             EXPECT_EQ(1, gui_test_file_filter_accepts(name)) << name;
         }
-        for (const char* name : {"disc.100", "game.elf.txt"}) {
+        for (const char* name : {"disc.4", "disc.100", "game.elf.txt"}) {
             EXPECT_EQ(0, gui_test_file_filter_accepts(name)) << name;
         }
+        // A name that is not there is refused with a box, and the dialog stays open.
+        ASSERT_TRUE(gui_test_file_answer(folder.file("missing.elf").c_str()));
+        wait_for_box_over_dialog();
+        ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        ASSERT_TRUE(gui_test_settle(20000));
+        expect_dialog(GUI_TEST_MODAL_OPEN);
         // Cancelling changes nothing.
         ASSERT_TRUE(gui_test_file_answer(nullptr));
         ASSERT_TRUE(gui_test_settle(20000));
@@ -137,12 +143,7 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
         expect_dialog(GUI_TEST_MODAL_SAVE);
         for (NotificationAnswer answer : {GUI_ANSWER_NO, GUI_ANSWER_YES}) {
             ASSERT_TRUE(gui_test_file_answer(folder.file("mine.PNACH").c_str()));
-            ASSERT_TRUE(gui_test_wait(
-                [](void*) -> int {
-                    GuiTestModal modal{};
-                    return gui_test_modal_wait(&modal, 100) && modal.kind == GUI_TEST_MODAL_MESSAGE;
-                },
-                nullptr, 20000));
+            wait_for_box_over_dialog();
             EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
             ASSERT_TRUE(gui_test_message_answer(answer));
             ASSERT_TRUE(gui_test_settle(20000));

@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "core/file_io.h"
@@ -150,6 +153,41 @@ TEST(SaveFile, WritesExactlyTheTextThroughLinksKeepingPermissionsAndLeavesNothin
     EXPECT_EQ(reports.texts[0].rfind("Error opening file\r\n", 0), 0u) << reports.texts[0];
     size_t entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
     EXPECT_EQ(entries, 3u); // r.txt, empty.txt, link.txt: no temporary file left
+    fs::remove_all(folder);
+}
+
+// `--output /dev/null` or a pipe: renaming a new file over them once replaced the device (as
+// root) or left the reader with nothing.
+TEST(SaveFile, DevicesAndPipesAreWrittenInPlaceNeverReplaced) {
+    namespace fs = std::filesystem;
+    ReportCapture reports;
+    fs::path folder = fs::temp_directory_path() / ("quarnel-special-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    const std::string pipe = (folder / "pipe").string(), device = (folder / "null").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+
+    int read_end = open(pipe.c_str(), O_RDONLY | O_NONBLOCK); // a reader, there first
+    ASSERT_GE(read_end, 0);
+    EXPECT_EQ(save_file(pipe.c_str(), "through the pipe\r\n"), 1);
+    char received[64] = {};
+    EXPECT_EQ(read(read_end, received, sizeof received), 18);
+    EXPECT_STREQ(received, "through the pipe\r\n");
+    close(read_end);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    // No reader: refused after a short grace rather than waiting for one.
+    EXPECT_EQ(save_file(pipe.c_str(), "nobody reads"), 0);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    ASSERT_EQ(reports.texts.size(), 1u);
+    EXPECT_EQ(reports.texts[0].rfind("Error opening file\r\n", 0), 0u);
+
+    // A null device of its own (root only), so that a fault cannot harm the system's.
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(save_file(device.c_str(), "gone"), 1);
+        EXPECT_TRUE(fs::is_character_file(device));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+              fs::exists(device) ? 2 : 1); // no temporary file left
     fs::remove_all(folder);
 }
 
