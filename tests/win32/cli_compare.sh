@@ -20,7 +20,8 @@ printf '03 00 09 24\n\x00FF FF 42 24\n' >search-nul.txt # a NUL ends the text
 # One case a line: the arguments, after "<FILE" for standard input; {out} names the file that
 # --output writes, compared as well; the last line, empty, gives no arguments. Besides every
 # combination of the options, the cases are those where the platforms may differ: text and binary
-# streams, standard input, the system's file errors, a device as the output (NUL is one on Windows), the usage text.
+# streams, standard input, the system's file errors, a device as the output (NUL, on Windows),
+# the usage text.
 cases() {
     printf -- '--format %s --search search.txt sample.elf\n' \
         {address,offset}' --endian '{big,little}' --align '{byte,half,word}' --range '{exec,data}
