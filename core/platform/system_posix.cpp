@@ -56,20 +56,23 @@ void system_error_text_free(const char* text) {
     free(const_cast<char*>(text));
 }
 
-FILE* system_file_open_read(const char* path) {
-    // Opening a named pipe for reading waits for a writer unless it is non-blocking; once open,
-    // the usual blocking reads are restored.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// A stream over a descriptor opened non-blocking (so that opening a named pipe did not wait
+// for the other end), with the usual blocking reads and writes restored. Closes `fd` on failure.
+static FILE* stream_from_nonblocking(int fd, const char* mode) {
     if (fd < 0) {
         return nullptr;
     }
     int flags = fcntl(fd, F_GETFL);
     FILE* file =
-        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, mode) : nullptr;
     if (!file) {
         close(fd);
     }
     return file;
+}
+
+FILE* system_file_open_read(const char* path) {
+    return stream_from_nonblocking(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC), "rb");
 }
 
 FILE* system_special_file_open(const char* target, int* special) {
@@ -87,16 +90,7 @@ FILE* system_special_file_open(const char* target, int* special) {
         usleep(10000);
         fd = open(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     }
-    if (fd < 0) {
-        return nullptr;
-    }
-    int flags = fcntl(fd, F_GETFL);
-    FILE* file =
-        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (!file) {
-        close(fd);
-    }
-    return file;
+    return stream_from_nonblocking(fd, "wb");
 }
 
 FILE* system_temp_file_create(const char* target, char** temp_path) {
