@@ -1,11 +1,11 @@
 #include "app/controls.h"
 
+#include "app/trace_texts.h"
 #include "core/report.h"
 #include "gui/gui.h"
 
 namespace {
 
-const char UNIT[] = "app";
 const char FUNCTION[] = "setup_controls";
 const char MESSAGE[] = "Error creating control";
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/controls.h"
+#include "app/trace_texts.h"
 #include "core/report.h"
 #include "core/search_rules.h"
 #include "gui/gui.h"
@@ -16,9 +17,7 @@ char loaded_file_name[260] = "";
 const char path_separators[] = QUARNEL_PATH_SEPARATORS;
 
 namespace {
-const char UNIT[] = "app";
 const char FUNCTION[] = "load_elf";
-const char MESSAGE[] = "Error accessing control";
 } // namespace
 
 const char* path_base_name(const char* path) {
@@ -36,7 +35,7 @@ void load_elf(const char* path) {
     loaded_image = read_elf(path);
     if (loaded_image == nullptr) {
         gui_notification(MSG_INVALID_ELF, "Error", GUI_NOTIFY_OK);
-        TRACE_CALL(FUNCTION, 422, UNIT, MESSAGE, gui_control_set_text(ID_FILE_NAME, ""));
+        TRACE_CALL(FUNCTION, 422, UNIT, MSG_CONTROL, gui_control_set_text(ID_FILE_NAME, ""));
         return;
     }
     const char* base = path_base_name(path);
@@ -46,7 +45,8 @@ void load_elf(const char* path) {
     }
     std::memcpy(loaded_file_name, base, length);
     loaded_file_name[length] = '\0';
-    TRACE_CALL(FUNCTION, 433, UNIT, MESSAGE, gui_control_set_text(ID_FILE_NAME, loaded_file_name));
+    TRACE_CALL(FUNCTION, 433, UNIT, MSG_CONTROL,
+               gui_control_set_text(ID_FILE_NAME, loaded_file_name));
 }
 
 void current_file_release() {

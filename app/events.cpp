@@ -8,6 +8,7 @@
 #include "app/current_file.h"
 #include "app/help.h"
 #include "app/search.h"
+#include "app/trace_texts.h"
 #include "core/file_io.h"
 #include "core/report.h"
 #include "core/search_rules.h"
@@ -15,11 +16,8 @@
 
 namespace {
 
-const char UNIT[] = "app";
 const char EVENT_HANDLER[] = "event_handler";
 const char DND_HANDLER[] = "dnd_handler";
-const char MSG_CONTROL[] = "Error accessing control";
-const char MSG_MEMORY[] = "Error allocating memory";
 
 // A string literal keeps its embedded zero bytes; sizeof counts them, and the literal's own
 // terminator is the list's final zero.

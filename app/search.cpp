@@ -7,6 +7,7 @@
 
 #include "app/controls.h"
 #include "app/current_file.h"
+#include "app/trace_texts.h"
 #include "core/match.h"
 #include "core/pattern.h"
 #include "core/report.h"
@@ -16,10 +17,7 @@
 
 namespace {
 
-const char UNIT[] = "app";
 const char FUNCTION[] = "search";
-const char MSG_CONTROL[] = "Error accessing control";
-const char MSG_MEMORY[] = "Error allocating memory";
 const char MSG_ELF[] = "Error processing ELF file";
 
 std::atomic<bool> running{false};
