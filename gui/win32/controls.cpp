@@ -116,19 +116,8 @@ ErrorCode control_create_window(ControlKind kind, const char* text, ControlStyle
 
 ErrorCode backend_control_create(ControlKind kind, const char* text, ControlStyle flags,
                                  uint32_t id, int32_t x, int32_t y, int32_t width, int32_t height) {
-    ControlRequest request = {kind,   text,    flags,          id, x,       y,    width,
-                              height, nullptr, GUI_ERROR_NONE, 0,  nullptr, false};
-    ErrorCode code =
-        win32_marshal(GUI_MSG_CREATE_CONTROL, &request, &request.completion, &request.served);
-    if (code) {
-        return code;
-    }
-    if (request.result == GUI_ERROR_SYSTEM_CALL) {
-        // The failure happened on the GUI thread: its call and error number become the caller's.
-        SetLastError(request.last_error);
-        trace_gui_system_failure(request.failed_call);
-    }
-    return request.result;
+    ControlRequest request = {kind, text, flags, id, x, y, width, height, {}};
+    return win32_marshal(GUI_MSG_CREATE_CONTROL, &request, &request.state);
 }
 
 static HWND window_of(void* handle) {

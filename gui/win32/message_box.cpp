@@ -73,17 +73,8 @@ ErrorCode notification_show(const char* text, const char* caption, NotificationT
 // that happened there back to the calling thread.
 static ErrorCode notification_marshal(const char* text, const char* caption, NotificationType type,
                                       NotificationAnswer* answer) {
-    NotificationRequest request = {text,           caption, type,    answer, nullptr,
-                                   GUI_ERROR_NONE, 0,       nullptr, false};
-    ErrorCode code = win32_marshal(GUI_MSG_NOTIFY, &request, &request.completion, &request.served);
-    if (code) {
-        return code;
-    }
-    if (request.result == GUI_ERROR_SYSTEM_CALL) {
-        SetLastError(request.last_error);
-        trace_gui_system_failure(request.failed_call);
-    }
-    return request.result;
+    NotificationRequest request = {text, caption, type, answer, {}};
+    return win32_marshal(GUI_MSG_NOTIFY, &request, &request.state);
 }
 
 ErrorCode backend_message_box(const char* text, const char* caption, NotificationType type,

@@ -52,9 +52,10 @@ ErrorCode win32_gui_failure(const char* system_call) {
     return GUI_ERROR_SYSTEM_CALL;
 }
 
-ErrorCode win32_marshal(UINT message, void* request, HANDLE* completion, const bool* served) {
-    *completion = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    if (!*completion) {
+ErrorCode win32_marshal(UINT message, void* request, RequestState* state) {
+    *state = {};
+    state->completion = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    if (!state->completion) {
         return trace_gui_system_failure("CreateSemaphore");
     }
     // A window that is gone (or going) cannot serve the request: fail instead of waiting for a
@@ -63,13 +64,27 @@ ErrorCode win32_marshal(UINT message, void* request, HANDLE* completion, const b
     if (window && !toolkit.window_gone && IsWindow(window)) {
         SendMessageA(window, message, 0, reinterpret_cast<LPARAM>(request));
     }
-    if (!*served) {
-        CloseHandle(*completion);
+    if (!state->served) {
+        CloseHandle(state->completion);
         return GUI_ERROR_INITIALIZATION;
     }
-    WaitForSingleObject(*completion, INFINITE);
-    CloseHandle(*completion);
-    return GUI_ERROR_NONE;
+    WaitForSingleObject(state->completion, INFINITE);
+    CloseHandle(state->completion);
+    if (state->result == GUI_ERROR_SYSTEM_CALL) {
+        SetLastError(state->last_error);
+        trace_gui_system_failure(state->failed_call);
+    }
+    return state->result;
+}
+
+void win32_request_complete(RequestState* state, ErrorCode result) {
+    state->result = result;
+    if (result == GUI_ERROR_SYSTEM_CALL) {
+        state->last_error = toolkit.gui_last_error;
+        state->failed_call = toolkit.gui_failed_call;
+    }
+    state->served = true;
+    ReleaseSemaphore(state->completion, 1, nullptr);
 }
 
 // The application thread: runs the entry, and ends the program when set-up failed.
@@ -86,30 +101,18 @@ static DWORD WINAPI app_thread(void* parameter) {
 }
 
 static void serve_create_control(ControlRequest* request) {
-    request->result =
-        control_create_window(request->kind, request->text, request->flags, request->id, request->x,
-                              request->y, request->width, request->height);
-    if (request->result == GUI_ERROR_SYSTEM_CALL) {
-        request->last_error = toolkit.gui_last_error;
-        request->failed_call = toolkit.gui_failed_call;
-    }
-    request->served = true;
-    ReleaseSemaphore(request->completion, 1, nullptr);
+    win32_request_complete(&request->state,
+                           control_create_window(request->kind, request->text, request->flags,
+                                                 request->id, request->x, request->y,
+                                                 request->width, request->height));
 }
 
 static void serve_notification(NotificationRequest* request) {
-    if (request->type == GUI_NOTIFY_TEXT_FILE) {
-        request->result = popup_show(request->caption, request->text);
-    } else {
-        request->result =
-            notification_show(request->text, request->caption, request->type, request->answer);
-    }
-    if (request->result == GUI_ERROR_SYSTEM_CALL) {
-        request->last_error = toolkit.gui_last_error;
-        request->failed_call = toolkit.gui_failed_call;
-    }
-    request->served = true;
-    ReleaseSemaphore(request->completion, 1, nullptr);
+    win32_request_complete(
+        &request->state,
+        request->type == GUI_NOTIFY_TEXT_FILE
+            ? popup_show(request->caption, request->text)
+            : notification_show(request->text, request->caption, request->type, request->answer));
 }
 
 // Reads every name of a drop; on any failure nothing is delivered and everything is freed.

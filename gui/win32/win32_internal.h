@@ -14,20 +14,25 @@ enum : UINT {
     GUI_MSG_NOTIFY = WM_USER + 2,
 };
 
-// The request of gui_control_create, on the caller's stack for the length of the call. The
-// worker also leaves the failed call and its error number in the request itself, so that two
-// callers served one after the other never read each other's failure.
+// What a request sent to the GUI thread carries back: its completion, its result and, for a
+// failed system call, the call and its error number. They travel in the request itself, so that
+// two callers served one after the other never read each other's failure.
+struct RequestState {
+    HANDLE completion;
+    ErrorCode result;
+    DWORD last_error;
+    const char* failed_call;
+    bool served;
+};
+
+// The request of gui_control_create, on the caller's stack for the length of the call.
 struct ControlRequest {
     ControlKind kind;
     const char* text;
     ControlStyle flags;
     uint32_t id;
     int32_t x, y, width, height;
-    HANDLE completion;
-    ErrorCode result;
-    DWORD last_error;
-    const char* failed_call;
-    bool served;
+    RequestState state;
 };
 
 // The request of gui_notification. For the text pop-up (type 7) `text` is the file's contents.
@@ -36,11 +41,7 @@ struct NotificationRequest {
     const char* caption;
     NotificationType type;
     NotificationAnswer* answer;
-    HANDLE completion;
-    ErrorCode result;
-    DWORD last_error;
-    const char* failed_call;
-    bool served;
+    RequestState state;
 };
 
 // One toolkit session: the life of the main window and of the GUI thread's loop.
@@ -83,10 +84,15 @@ bool win32_on_gui_thread();
 // windows, so that a thread blocked in SendMessage towards us can never deadlock the wait.
 void win32_wait_serving(HANDLE object);
 
-// Sends a private request to the main window and waits for its completion. Result: 0 when the
-// request was served, or 2 when the main window is gone (nothing was done), or 3 when the
-// completion semaphore could not be made ("CreateSemaphore").
-ErrorCode win32_marshal(UINT message, void* request, HANDLE* completion, const bool* served);
+// Sends a private request to the main window and waits for its completion. Result: the
+// request's own result, with a system call that failed on the GUI thread made the caller's
+// (its error number and call name); or 2 when the main window is gone (nothing was done), or 3
+// when the completion semaphore could not be made ("CreateSemaphore").
+ErrorCode win32_marshal(UINT message, void* request, RequestState* state);
+
+// On the GUI thread: records `result` (and the toolkit's record of a failed system call) in
+// `state` and releases the waiting caller.
+void win32_request_complete(RequestState* state, ErrorCode result);
 
 // GUI-thread workers of the two marshalled calls.
 ErrorCode control_create_window(ControlKind kind, const char* text, ControlStyle flags, uint32_t id,
