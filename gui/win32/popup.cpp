@@ -19,15 +19,7 @@ LRESULT CALLBACK popup_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 ErrorCode popup_show(const char* caption, const char* text) {
     if (!popup_class_tried) {
         popup_class_tried = true;
-        WNDCLASSEXA window_class = {};
-        window_class.cbSize = sizeof(window_class);
-        window_class.lpfnWndProc = popup_proc;
-        window_class.hInstance = toolkit.instance;
-        window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        window_class.hbrBackground =
-            reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(gui_description.background));
-        window_class.lpszClassName = popup_class;
-        if (!RegisterClassExA(&window_class)) {
+        if (!win32_class_register(popup_class, popup_proc, nullptr)) {
             return win32_gui_failure("RegisterClassEx");
         }
         popup_class_registered = true;

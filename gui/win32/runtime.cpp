@@ -77,6 +77,20 @@ ErrorCode win32_marshal(UINT message, void* request, RequestState* state) {
     return state->result;
 }
 
+bool win32_class_register(const char* name, WNDPROC procedure, HICON icon) {
+    WNDCLASSEXA window_class = {};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = toolkit.instance;
+    window_class.hIcon = icon;
+    window_class.hIconSm = icon;
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    window_class.hbrBackground =
+        reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(gui_description.background));
+    window_class.lpszClassName = name;
+    return RegisterClassExA(&window_class) != 0;
+}
+
 void win32_request_complete(RequestState* state, ErrorCode result) {
     state->result = result;
     if (result == GUI_ERROR_SYSTEM_CALL) {
@@ -234,21 +248,10 @@ int win32_toolkit_run(int (*entry)(uint32_t argc, char** argv), uint32_t argc, c
         return 0;
     }
 
-    WNDCLASSEXA window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = main_window_proc;
-    window_class.hInstance = toolkit.instance;
-    if (gui_description.icon) {
-        window_class.hIcon = LoadIconA(toolkit.instance, MAKEINTRESOURCEA(gui_description.icon));
-    } else {
-        window_class.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    }
-    window_class.hIconSm = window_class.hIcon;
-    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    window_class.hbrBackground =
-        reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(gui_description.background));
-    window_class.lpszClassName = main_window_class;
-    if (!RegisterClassExA(&window_class)) {
+    HICON icon = gui_description.icon
+                     ? LoadIconA(toolkit.instance, MAKEINTRESOURCEA(gui_description.icon))
+                     : LoadIconA(nullptr, IDI_APPLICATION);
+    if (!win32_class_register(main_window_class, main_window_proc, icon)) {
         return start_failure("Window Creation Failed");
     }
     int x = 0;

@@ -90,6 +90,10 @@ void win32_wait_serving(HANDLE object);
 // when the completion semaphore could not be made ("CreateSemaphore").
 ErrorCode win32_marshal(UINT message, void* request, RequestState* state);
 
+// Registers a window class of the toolkit: arrow cursor, the window description's background
+// brush, `icon` (may be null). True on success.
+bool win32_class_register(const char* name, WNDPROC procedure, HICON icon);
+
 // On the GUI thread: records `result` (and the toolkit's record of a failed system call) in
 // `state` and releases the waiting caller.
 void win32_request_complete(RequestState* state, ErrorCode result);
