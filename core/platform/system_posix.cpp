@@ -93,21 +93,21 @@ FILE* system_special_file_open(const char* target, int* special) {
     return stream_from_nonblocking(fd, "wb");
 }
 
+// The file a symbolic link `target` leads to (malloc'd), or null when `target` is no link or
+// leads nowhere. A save replaces that file, so that the link itself survives.
+static char* link_resolve(const char* target) {
+    struct stat link_info;
+    return lstat(target, &link_info) == 0 && S_ISLNK(link_info.st_mode) ? realpath(target, nullptr)
+                                                                        : nullptr;
+}
+
 FILE* system_temp_file_create(const char* target, char** temp_path) {
     *temp_path = nullptr;
     if (!target || !*target) {
         return nullptr;
     }
-    // A link is replaced where it points, so the link itself survives the save.
-    const char* place = target;
-    char* resolved = nullptr;
-    struct stat link_info;
-    if (lstat(target, &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-        resolved = realpath(target, nullptr);
-        if (resolved) {
-            place = resolved;
-        }
-    }
+    char* resolved = link_resolve(target);
+    const char* place = resolved ? resolved : target;
     mode_t mode = 0666;
     struct stat info;
     bool keep_mode = stat(place, &info) == 0 && S_ISREG(info.st_mode);
@@ -159,11 +159,7 @@ int system_file_commit(FILE* file) {
 }
 
 int system_file_replace(const char* source, const char* target) {
-    char* resolved = nullptr;
-    struct stat link_info;
-    if (lstat(target, &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-        resolved = realpath(target, nullptr);
-    }
+    char* resolved = link_resolve(target);
     int ok = rename(source, resolved ? resolved : target) == 0 ? 1 : 0;
     free(resolved);
     return ok;
