@@ -35,21 +35,15 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         expect_window_given_back("earlier text");
         browse_load(elf);
         // One of each; the command-line contract tests the rules' finer cases.
-        const struct {
-            const char* search;
-            const char* replace;
-            const char* message;
-        } cases[] = {
-            {"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
-            {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
-            {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
-            {"240900032442", "240900632442", MSG_WORD_DIVISIBLE},
-        };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.search);
+        const char* cases[][3] = {{"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
+                                  {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
+                                  {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
+                                  {"240900032442", "240900632442", MSG_WORD_DIVISIBLE}};
+        for (const auto& [search, replace, message] : cases) {
+            SCOPED_TRACE(search);
             ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
-            set_patterns(c.search, c.replace);
-            search_expect_refusal(c.message);
+            set_patterns(search, replace);
+            search_expect_refusal(message);
             expect_window_given_back("");
         }
         // A click queued before the button went grey reaches the handler; it must start nothing.

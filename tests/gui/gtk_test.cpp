@@ -156,43 +156,6 @@ TEST(Controls, TextsKeepTheirBytes) {
     });
 }
 
-// Radio buttons are clicked through the application's option groups.
-TEST(Controls, ClicksToggleCheckBoxesAndChooseInComboBoxes) {
-    // The handler's own call into the toolkit runs in place, without the loop.
-    std::atomic<uint32_t> state_in_handler{99};
-    on_event = [&](uint32_t id) {
-        CheckState state = 0;
-        if (id == ID_CHECK && gui_checkbox_get(ID_CHECK, &state) == GUI_ERROR_NONE)
-            state_in_handler = state;
-    };
-    session([&] {
-        // Toggled before the handler sees the event; indeterminate becomes checked.
-        for (CheckState from : {GUI_UNCHECKED, GUI_CHECKED, GUI_INDETERMINATE}) {
-            ASSERT_EQ(gui_checkbox_set(ID_CHECK, from), GUI_ERROR_NONE);
-            ASSERT_TRUE(gui_test_click(ID_CHECK));
-            EXPECT_EQ(state_in_handler.load(), from == GUI_CHECKED ? GUI_UNCHECKED : GUI_CHECKED);
-        }
-        EXPECT_EQ(take_events(), (Ids{ID_CHECK, ID_CHECK, ID_CHECK}));
-        // Filling and selecting from the program make no events; the user's choice does, once
-        // per change. The selection follows deletes before it.
-        uint32_t selected = 0;
-        ASSERT_EQ(gui_combobox_selected(ID_COMBO, &selected), GUI_ERROR_NONE);
-        EXPECT_EQ(selected, 0xFFFFFFFFu);
-        ASSERT_EQ(gui_combobox_add(ID_COMBO, "two"), GUI_ERROR_NONE);
-        ASSERT_EQ(gui_combobox_insert(ID_COMBO, 0, "one"), GUI_ERROR_NONE);
-        ASSERT_EQ(gui_combobox_select(ID_COMBO, 1), GUI_ERROR_NONE);
-        EXPECT_EQ(text_of(ID_COMBO), "two");
-        ASSERT_EQ(gui_combobox_delete(ID_COMBO, 0), GUI_ERROR_NONE);
-        ASSERT_EQ(gui_combobox_selected(ID_COMBO, &selected), GUI_ERROR_NONE);
-        EXPECT_EQ(selected, 0u);
-        EXPECT_TRUE(take_events().empty());
-        ASSERT_EQ(gui_combobox_add(ID_COMBO, "three"), GUI_ERROR_NONE);
-        ASSERT_TRUE(gui_test_combobox_choose(ID_COMBO, 1));
-        ASSERT_TRUE(gui_test_combobox_choose(ID_COMBO, 1));
-        EXPECT_EQ(take_events(), Ids{ID_COMBO});
-    });
-}
-
 TEST(Threads, OtherThreadsAreServedWhileAMessageBoxIsOpen) {
     session([] {
         // A search-like thread asks a question; the GUI thread sits in the box's loop.
