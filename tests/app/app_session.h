@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -35,9 +34,8 @@ struct TempFolder {
     TempFolder() {
         std::random_device random;
         do {
-            path = (std::filesystem::temp_directory_path() /
-                    ("quarnel-app-" + std::to_string(random())))
-                       .string();
+            const auto name = "quarnel-app-" + std::to_string(random());
+            path = (std::filesystem::temp_directory_path() / name).string();
         } while (!std::filesystem::create_directory(path));
     }
     ~TempFolder() {
@@ -111,6 +109,7 @@ inline bool search_wait_done(bool click = false) {
     return (!click || gui_test_click(ID_SEARCH)) && gui_test_wait(done, nullptr, WAIT_MS) != 0;
 }
 
+// Waits for a message box or file dialog and expects it to be of `kind`.
 inline GuiTestModal expect_dialog(GuiTestModalKind kind) {
     GuiTestModal modal{};
     EXPECT_TRUE(gui_test_modal_wait(&modal, WAIT_MS));
