@@ -1,26 +1,14 @@
 // Opening ELF files (Browse and drop), loading pattern files, saving results and Help.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "app/controls.h"
 #include "app/current_file.h"
 #include "app/help.h"
 #include "app_session.h"
 #include "core/search_rules.h"
 
-namespace {
-
-const char PROMPT[] = "Click 'Browse' or drag and drop to open an ELF file";
-
-// One line of a dropped uri-list. A drive-letter path (C:/...) needs the third slash that a
-// POSIX path brings itself.
-std::string file_uri(const std::string& path) {
+// One line of a dropped uri-list; a drive-letter path (C:/...) needs a third slash.
+static std::string file_uri(const std::string& path) {
     std::string absolute = std::filesystem::absolute(path).generic_string();
     return (absolute[0] == '/' ? "file://" : "file:///") + absolute + "\r\n";
 }
-
-} // namespace
 
 TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
     TempFolder folder;
@@ -36,22 +24,20 @@ TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
         EXPECT_EQ(2u, dialog.filter_count);
         // *.elf and .00 to .99, whatever the case; the last of them shows that the whole
         // filter string arrived.
-        for (const char* name : {"GAME.ELF", "SLUS_123.45", "disc.00", "disc.99"}) {
+        for (const char* name : {"GAME.ELF", "SLUS_123.45", "disc.00", "disc.99"})
             EXPECT_EQ(1, gui_test_file_filter_accepts(name)) << name;
-        }
-        for (const char* name : {"disc.4", "disc.100", "game.elf.txt"}) {
+        for (const char* name : {"disc.4", "disc.100", "game.elf.txt"})
             EXPECT_EQ(0, gui_test_file_filter_accepts(name)) << name;
-        }
         // A name that is not there is refused with a box, and the dialog stays open.
         ASSERT_TRUE(gui_test_file_answer(folder.file("missing.elf").c_str()));
         wait_for_box_over_dialog();
         ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-        ASSERT_TRUE(gui_test_settle(20000));
+        ASSERT_TRUE(gui_test_settle(WAIT_MS));
         expect_dialog(GUI_TEST_MODAL_OPEN);
         // Cancelling changes nothing.
-        ASSERT_TRUE(gui_test_file_answer(nullptr));
-        ASSERT_TRUE(gui_test_settle(20000));
-        EXPECT_EQ(PROMPT, control_text(ID_FILE_NAME));
+        file_answer(nullptr);
+        EXPECT_EQ("Click 'Browse' or drag and drop to open an ELF file",
+                  control_text(ID_FILE_NAME));
 
         browse_load(elf);
         EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
@@ -63,7 +49,7 @@ TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
 
         // A drop loads the first file of several.
         ASSERT_TRUE(gui_test_drop((file_uri(other) + file_uri(elf)).c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
+        ASSERT_TRUE(gui_test_settle(WAIT_MS));
         EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
 
         // A search waiting on its message box is still running: Browse is disabled, and a drop
@@ -78,7 +64,7 @@ TEST(Files, BrowseAndDropOpenAFileAndAFailedLoadLeavesNone) {
         ASSERT_TRUE(search_wait_done());
         EXPECT_EQ("other.elf", control_text(ID_FILE_NAME));
         ASSERT_TRUE(gui_test_drop(file_uri(elf).c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
+        ASSERT_TRUE(gui_test_settle(WAIT_MS));
         EXPECT_EQ("game.elf", control_text(ID_FILE_NAME));
     });
     // Closing the window released the file.
@@ -100,8 +86,7 @@ TEST(Files, PatternFilesFillTheirBoxWhole) {
             expect_dialog(GUI_TEST_MODAL_OPEN);
             EXPECT_EQ(1, gui_test_file_filter_accepts("patterns.txt"));
             EXPECT_EQ(0, gui_test_file_filter_accepts("patterns.elf"));
-            ASSERT_TRUE(gui_test_file_answer(path->c_str()));
-            ASSERT_TRUE(gui_test_settle(20000));
+            file_answer(path->c_str());
             EXPECT_EQ(file_read(*path), control_text(box));
         }
     });
@@ -122,16 +107,14 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
         ASSERT_TRUE(gui_test_click(ID_SAVE));
         EXPECT_STREQ("463E1141.PNACH", expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
         // The dialog adds the default extension to a name without one.
-        ASSERT_TRUE(gui_test_file_answer(folder.file("mine").c_str()));
-        ASSERT_TRUE(gui_test_settle(20000));
+        file_answer(folder.file("mine").c_str());
         EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
 
         ASSERT_TRUE(gui_test_click(ID_FORMAT_OFFSET));
         ASSERT_TRUE(gui_test_click(ID_SAVE));
         EXPECT_STREQ("game.elf", expect_dialog(GUI_TEST_MODAL_SAVE).file_name);
         // Cancelled: nothing written, nothing said.
-        ASSERT_TRUE(gui_test_file_answer(nullptr));
-        ASSERT_TRUE(gui_test_settle(20000));
+        file_answer(nullptr);
         GuiTestModal log[4];
         EXPECT_EQ(1u, gui_test_message_log(log, 4)); // only the first "No ELF file selected"
         // The dialogs left the current directory where it was.
@@ -146,7 +129,7 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
             wait_for_box_over_dialog();
             EXPECT_EQ(text, file_read(folder.file("mine.PNACH")));
             ASSERT_TRUE(gui_test_message_answer(answer));
-            ASSERT_TRUE(gui_test_settle(20000));
+            ASSERT_TRUE(gui_test_settle(WAIT_MS));
         }
         EXPECT_EQ("other", file_read(folder.file("mine.PNACH")));
     });
@@ -154,31 +137,29 @@ TEST(Files, SaveProposesTheChecksumNameForPnachAndTheFileNameOtherwise) {
 
 TEST(Files, HelpFindsReadmeInTheCurrentFolderThenBesideTheProgram) {
     TempFolder folder;
-    for (const char* sub : {"cwd", "bin", "data", "share/quarnel"}) {
+    for (const char* sub : {"cwd", "bin", "data", "share/quarnel"})
         std::filesystem::create_directories(folder.file(sub));
-    }
     help_set_data_folder(folder.file("data").c_str());
     const std::string program = folder.file("bin") + "/quarnel";
     std::filesystem::current_path(folder.file("cwd"));
-    // Nowhere: the message, and the window stays usable.
-    app_session(
-        [&] {
-            ASSERT_TRUE(gui_test_click(ID_HELP));
-            expect_message("Unable to open readme.txt");
-            GuiTestWindow window{};
-            ASSERT_TRUE(gui_test_window(&window));
-            EXPECT_TRUE(window.sensitive);
-        },
-        program.c_str());
-    // Later candidates first, each then hidden by the one before it.
-    for (const char* sub : {"data", "share/quarnel", "bin", "cwd"}) {
+    // Nowhere at first (the window stays usable); then later candidates first, each then
+    // hidden by the one before it.
+    for (const char* sub : {"", "data", "share/quarnel", "bin", "cwd"}) {
         const std::string text = std::string("help in ") + sub + "\n";
-        file_write(folder.file(sub) + "/readme.txt", text);
+        if (*sub)
+            file_write(folder.file(sub) + "/readme.txt", text);
         app_session(
             [&] {
                 ASSERT_TRUE(gui_test_click(ID_HELP));
-                ASSERT_TRUE(gui_test_settle(20000));
+                GuiTestWindow window{};
                 GuiTestPopup popup{};
+                if (!*sub) {
+                    expect_message("Unable to open readme.txt");
+                    ASSERT_TRUE(gui_test_window(&window));
+                    EXPECT_TRUE(window.sensitive);
+                    return;
+                }
+                ASSERT_TRUE(gui_test_settle(WAIT_MS));
                 ASSERT_TRUE(gui_test_popup(&popup));
                 EXPECT_STREQ("Readme", popup.title);
                 EXPECT_EQ(text, popup.text);

@@ -1,38 +1,27 @@
-// The search command as the user drives it: its refusals, its results and the state in which
-// it leaves the window.
-#include <gtest/gtest.h>
-
+// The search as the user drives it: its refusals, its results and the window it leaves.
 #include <cstdio>
 
-#include "app/controls.h"
 #include "app/events.h"
 #include "app_session.h"
 #include "core/search_rules.h"
 
-namespace {
+// li $t1, 3 / addiu $v0, $v0, -1 / lui $t0, 0x1234 / nop at 0x00100100; li $t1, 3 at 0x00200110.
+static const std::vector<uint32_t> CODE = {0x24090003, 0x2442FFFF, 0x3C081234, 0}, DATA = {CODE[0]};
 
-// li $t1, 3 / addiu $v0, $v0, -1 / lui $t0, 0x1234 / nop, at 0x00100100; one more li $t1, 3
-// in the data segment, at 0x00200110.
-const std::vector<uint32_t> CODE = {0x24090003, 0x2442FFFF, 0x3C081234, 0x00000000};
-const std::vector<uint32_t> DATA = {0x24090003};
-
-void expect_window_given_back(const char* result) {
+static void expect_window_given_back(const char* result) {
     EXPECT_EQ(result, control_text(ID_RESULT));
-    for (uint32_t id : {ID_BROWSE, ID_SEARCH, ID_SAVE, ID_RESULT}) {
+    for (uint32_t id : {ID_BROWSE, ID_SEARCH, ID_SAVE, ID_RESULT})
         EXPECT_TRUE(control_enabled(id)) << "control " << id;
-    }
 }
 
-void set_patterns(const char* search, const char* replace) {
+static void set_patterns(const char* search, const char* replace) {
     ASSERT_EQ(0u, gui_control_set_text(ID_SEARCH_PATTERNS, search));
     ASSERT_EQ(0u, gui_control_set_text(ID_REPLACE_PATTERNS, replace));
 }
 
-std::string header(const char* pattern, const char* mask) {
+static std::string header(const char* pattern, const char* mask) {
     return std::string("//Search pattern: ") + pattern + "\r\n//Search mask:    " + mask + "\r\n";
 }
-
-} // namespace
 
 TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
     TempFolder folder;
@@ -46,25 +35,18 @@ TEST(Search, RefusesUnusablePatternsAndEmptiesTheResult) {
         expect_window_given_back("earlier text");
         browse_load(elf);
         // One of each; the command-line contract tests the rules' finer cases.
-        const struct {
-            const char* search;
-            const char* replace;
-            const char* message;
-        } cases[] = {
-            {"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
-            {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
-            {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
-            {"240900032442", "240900632442", MSG_WORD_DIVISIBLE},
-        };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.search);
+        const char* cases[][3] = {{"; only a note\r\nxxxxxxxx", "", MSG_NO_SEARCH_PATTERNS},
+                                  {"24090003", "; a note, no pattern", MSG_REPLACE_REQUIRED},
+                                  {"24090003\r\n2442FFFF", "24090063", MSG_REPLACE_MISMATCH},
+                                  {"240900032442", "240900632442", MSG_WORD_DIVISIBLE}};
+        for (const auto& [search, replace, message] : cases) {
+            SCOPED_TRACE(search);
             ASSERT_EQ(0u, gui_control_set_text(ID_RESULT, "earlier text"));
-            set_patterns(c.search, c.replace);
-            search_expect_refusal(c.message);
+            set_patterns(search, replace);
+            search_expect_refusal(message);
             expect_window_given_back("");
         }
-        // A click already queued when the button went grey reaches the handler all the same,
-        // and must start nothing.
+        // A click queued before the button went grey reaches the handler; it must start nothing.
         GuiTestModal log[16];
         const uint32_t shown = gui_test_message_log(log, 16);
         set_patterns("no pattern", "");
@@ -114,17 +96,14 @@ TEST(Search, WritesEachFormatAndHonoursEndianRangeAndAlignment) {
         // clang-format on
         for (const auto& step : steps) {
             SCOPED_TRACE(step.result);
-            if (step.search != nullptr) {
+            if (step.search != nullptr)
                 set_patterns(step.search, step.replace);
-            }
-            for (uint32_t id : step.clicks) {
+            for (uint32_t id : step.clicks)
                 ASSERT_TRUE(gui_test_click(id));
-            }
             ASSERT_TRUE(search_wait_done(true));
             expect_window_given_back(step.result.c_str());
-            for (uint32_t id : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD, ID_ALIGNMENT_WORD}) {
+            for (uint32_t id : {ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD, ID_ALIGNMENT_WORD})
                 EXPECT_EQ(id == step.alignment, radio_checked(id)) << id;
-            }
         }
     });
 }

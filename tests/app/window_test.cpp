@@ -1,29 +1,22 @@
-// The window as it starts, and the option groups that the application keeps exclusive.
-#include <gtest/gtest.h>
-
+// The window as it starts, its exclusive option groups, and how it shows an error report.
 #include <algorithm>
-#include <cstring>
+#include <thread>
 
-#include "app/controls.h"
 #include "app_session.h"
-
-namespace {
+#include "core/report.h"
 
 // The option groups, each with the member checked at the start first.
-const std::vector<uint32_t> GROUPS[] = {
+static const std::vector<uint32_t> GROUPS[] = {
     {ID_ENDIAN_LITTLE, ID_ENDIAN_BIG},
     {ID_ALIGNMENT_WORD, ID_ALIGNMENT_BYTE, ID_ALIGNMENT_HALF_WORD},
     {ID_RANGE_EXECUTABLE, ID_RANGE_NON_EXECUTABLE},
     {ID_FORMAT_PNACH, ID_FORMAT_ADDRESS, ID_FORMAT_OFFSET, ID_FORMAT_RAW_CODE},
 };
 
-void expect_only_checked(const std::vector<uint32_t>& group, uint32_t checked) {
-    for (uint32_t id : group) {
+static void expect_only_checked(const std::vector<uint32_t>& group, uint32_t checked) {
+    for (uint32_t id : group)
         EXPECT_EQ(id == checked, radio_checked(id)) << "radio button " << id;
-    }
 }
-
-} // namespace
 
 TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
     app_session([] {
@@ -31,8 +24,7 @@ TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
         ASSERT_TRUE(gui_test_window(&window));
         EXPECT_STREQ("Quarnel", window.title);
         EXPECT_TRUE(window.accepts_drops);
-        // At most the described outer size (a virtual display may draw no frame), and every
-        // control fits the client area (the bottom row ends at 524).
+        // A virtual display may draw no frame; the bottom row ends at 524.
         EXPECT_LE(window.width, 600);
         EXPECT_LE(window.height, 556);
         EXPECT_GE(window.client_width, 588);
@@ -86,51 +78,37 @@ TEST(Window, StartsWithTheDescribedWindowAndEveryControlInPlace) {
             EXPECT_GE(control.width, row.width);
             EXPECT_GE(control.height, row.height);
             EXPECT_EQ(row.caption, control_text(row.id));
-        }
-
-        // All 29 exist, visible and enabled; the edit boxes alone are multi-line, editable and
-        // in the fixed font.
-        for (uint32_t id = ID_BROWSE; id <= ID_SAVE; ++id) {
-            SCOPED_TRACE(id);
-            GuiTestControl control{};
-            ASSERT_TRUE(gui_test_control(id, &control));
             EXPECT_TRUE(control.visible && control.enabled);
-            const bool edit =
-                id == ID_SEARCH_PATTERNS || id == ID_REPLACE_PATTERNS || id == ID_RESULT;
-            EXPECT_EQ(edit, control.fixed_font != 0);
-            EXPECT_EQ(edit, control.multi_line && !control.read_only);
+            // The edit boxes alone are multi-line, editable and in the fixed font.
+            EXPECT_EQ(row.kind == GUI_EDIT, control.fixed_font != 0);
+            EXPECT_EQ(row.kind == GUI_EDIT, control.multi_line && !control.read_only);
         }
+        static_assert(sizeof rows / sizeof rows[0] == 29);
         GuiTestControl none{};
         EXPECT_FALSE(gui_test_control(30, &none));
 
-        for (const auto& group : GROUPS) {
+        for (const auto& group : GROUPS)
             expect_only_checked(group, group[0]);
-        }
     });
 }
 
 TEST(Window, EachOptionGroupKeepsExactlyOneChoice) {
     app_session([] {
-        for (const auto& group : GROUPS) {
-            // Every member in turn, then the checked one again, which must stay checked.
-            for (uint32_t id : group) {
-                ASSERT_TRUE(gui_test_click(id));
-                expect_only_checked(group, id);
+        // Every member in turn, then the last again, which stays checked; then a choice in one
+        // group leaves the others alone.
+        for (const auto& group : GROUPS)
+            for (size_t i = 0; i <= group.size(); ++i) {
+                const uint32_t id = group[std::min(i, group.size() - 1)];
                 ASSERT_TRUE(gui_test_click(id));
                 expect_only_checked(group, id);
             }
-        }
-        // A choice in one group leaves the others alone.
         ASSERT_TRUE(gui_test_click(ID_ENDIAN_LITTLE));
-        expect_only_checked(GROUPS[0], ID_ENDIAN_LITTLE);
-        expect_only_checked(GROUPS[1], ID_ALIGNMENT_HALF_WORD);
-        expect_only_checked(GROUPS[2], ID_RANGE_NON_EXECUTABLE);
-        expect_only_checked(GROUPS[3], ID_FORMAT_RAW_CODE);
+        for (const auto& group : GROUPS)
+            expect_only_checked(group, &group == &GROUPS[0] ? group[0] : group.back());
     });
 }
 
-// A member that cannot be set is reported under its own check number, whichever member of its
-// group was clicked.
+// Whichever member of its group was clicked.
 TEST(Window, AMemberThatCannotBeSetIsReportedUnderItsCheckNumber) {
     const std::pair<uint32_t, const char*> numbers[] = {
         {ID_ENDIAN_BIG, "Error 0345"},           {ID_ENDIAN_LITTLE, "Error 0346"},
@@ -152,10 +130,28 @@ TEST(Window, AMemberThatCannotBeSetIsReportedUnderItsCheckNumber) {
             EXPECT_STREQ(caption, box.caption);
             EXPECT_EQ(0, std::strncmp(box.text, "Error accessing control\r\n", 25)) << box.text;
             ASSERT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
-            ASSERT_TRUE(gui_test_settle(20000));
-            // Leave the group in a known state for the next row.
+            ASSERT_TRUE(gui_test_settle(WAIT_MS));
             ASSERT_TRUE(gui_test_click(group[0]));
             expect_only_checked(group, group[0]);
         }
+    });
+}
+
+TEST(Window, ShowsAnErrorReportWithItsCheckNumberAndTraceInAnOkBox) {
+    app_session([] {
+        // The report waits for its box to be closed, so the check fails on a thread of its own.
+        std::thread reporter([] {
+            TRACE_CALL("load_elf", 433, "app", "Error accessing control",
+                       gui_control_set_text(3, nullptr));
+        });
+        const GuiTestModal modal = expect_dialog(GUI_TEST_MODAL_MESSAGE);
+        EXPECT_TRUE(gui_test_message_answer(GUI_ANSWER_OK));
+        reporter.join();
+        EXPECT_EQ(GUI_NOTIFY_OK, modal.type);
+        EXPECT_STREQ("Error 0433", modal.caption);
+        EXPECT_EQ(std::string("Error accessing control\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
+                              "\t:[gui]:gui_control_set_text()\r\n\t") +
+                      gui_error_texts[GUI_ERROR_NULL_POINTER],
+                  modal.text);
     });
 }

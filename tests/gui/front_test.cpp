@@ -19,8 +19,7 @@ static Strings split(const char* line) {
     return out;
 }
 
-// The fuzz target checks any other line against a model of these rules, and that the vector
-// fits its block.
+// The fuzz target checks any other line against a model of these rules.
 TEST(CommandLine, QuotesJoinBlanksIntoOneArgument) {
     EXPECT_EQ(split("\"C:\\Program Files\\q.exe\" a \"b c\"d"),
               (Strings{"C:\\Program Files\\q.exe", "a", "b cd"}));
@@ -31,8 +30,7 @@ TEST(CommandLine, QuotesJoinBlanksIntoOneArgument) {
 
 // The application's own filters are checked through its file dialogs.
 TEST(FileFilter, ParsesPairsAndMatchesLikeWindows) {
-    // A trailing ";" leaves no empty pattern; a description with nothing after it is dropped
-    // instead of read past the end.
+    // A trailing ";" leaves no empty pattern; a description without a pattern is dropped.
     FileFilterList list;
     ASSERT_EQ(file_filter_parse("Text (*.txt)\0*.txt;*.md;\0All\0*.*\0Cut\0", &list),
               GUI_ERROR_NONE);
