@@ -1,20 +1,14 @@
-// Runs quarnel-cli on the cases of the *.cases files beside this program and compares exit
-// status, standard output and standard error byte for byte with texts worked out by hand.
-// Case files: '#' starts a comment line; numbers are decimal or 0x hexadecimal; TEXT knows the
-// escapes \r \n \t \\ \xHH. Directives:
-//   case NAME / end            start and end a case
-//   elf SIZE                   a zero-filled ELF file (magic, e_phoff 52) with a program
-//   seg TYPE OFFSET VADDR FILESZ FLAGS       header per `seg` from byte 52 on
-//   put OFFSET BYTE...         hexadecimal bytes written into the file
-//   same-elf                   the previous case's file (with no elf either: an empty file)
-//   search, replace, stdin TEXT   pattern texts (appended)
-//   args TEXT                  one run each; {elf} {search} {replace} {out} {missing} name the
-//                              case's files, {sample} the bundled sample's folder
-//   line TEXT, text TEXT       expected output, with or without CR LF; {version}: the version
-//   block PATTERN MASK         the two header lines of a pattern's block
+// Runs quarnel-cli on the hand-worked cases of the *.cases files here: exit status, standard
+// output and standard error byte for byte. '#' starts a comment line; TEXT knows \r \n \t \\ \xHH.
+//   case NAME ... end          one case; `args TEXT` lines are runs of it with the same results
+//   elf SIZE, seg TYPE OFFSET VADDR FILESZ FLAGS, put OFFSET HEXBYTE...   a zero-filled ELF
+//                              file, its program headers, bytes in it; same-elf: the last one
+//   search, replace, stdin TEXT   pattern texts; {search} {replace} {elf} {out} {missing}
+//                              in args name the files, {sample} the bundled sample's folder
+//   line TEXT, text TEXT, block PATTERN MASK   expected output with CR LF, without, a block's
+//                              header lines; {version} stands for the version
 //   to-file, old TEXT          the output is expected in {out}, which holds TEXT beforehand
-//   status N, err TEXT         expected exit status, and the one line on standard error
-//   usage                      the usage is expected, on standard output when status is 0
+//   status N, err TEXT, usage  exit status, the line on standard error, the usage instead
 #include <gtest/gtest.h>
 
 #include <cctype>
