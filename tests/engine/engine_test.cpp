@@ -136,14 +136,11 @@ struct Search {
 
 // Names the first record where two lists part, instead of printing both.
 testing::AssertionResult same(const std::vector<Found>& want, const std::vector<Found>& got) {
+    size_t i = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first - want.begin();
+    auto at = [i](const auto& l) { return i < l.size() ? testing::PrintToString(l[i]) : "end"; };
     if (want == got)
         return testing::AssertionSuccess();
-    size_t i = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first - want.begin();
-    auto at = [i](const std::vector<Found>& l) {
-        return i < l.size() ? testing::PrintToString(l[i]) : "end";
-    };
-    return testing::AssertionFailure()
-           << "record " << i << ": want " << at(want) << ", got " << at(got);
+    return testing::AssertionFailure() << "record " << i << ": " << at(want) << " != " << at(got);
 }
 
 std::vector<uint8_t> random_file(Random& rng, uint32_t size) {

@@ -91,8 +91,7 @@ void cases_read(const fs::path& path, std::vector<Case>& cases) {
             c.where = path.string() + ":" + std::to_string(line_number);
         } else if (word == "elf") {
             c.elf->assign(number(rest), '\0');
-            put(*c.elf, 0, 0x464C457F);
-            put(*c.elf, 4, 0x010101);
+            c.elf->replace(0, 7, "\177ELF\1\1\1"); // 32-bit, little-endian, version 1
             put(*c.elf, 28, 52);
             segments = 0;
         } else if (word == "seg") { // p_paddr and p_memsz repeat p_vaddr and p_filesz
@@ -115,10 +114,9 @@ void cases_read(const fs::path& path, std::vector<Case>& cases) {
         } else if (word == "args") {
             c.args.push_back(rest);
         } else if (word == "block") {
-            values >> field;
-            c.out += "//Search pattern: " + field + "\r\n";
-            values >> field;
-            c.out += "//Search mask:    " + field + "\r\n";
+            std::string mask;
+            values >> field >> mask;
+            c.out += "//Search pattern: " + field + "\r\n//Search mask:    " + mask + "\r\n";
         } else if (word == "line" || word == "text") {
             c.out += replace_all(unescape(rest), "{version}", QUARNEL_CLI_VERSION) +
                      (word == "line" ? "\r\n" : "");
