@@ -1,6 +1,5 @@
-// The core's pieces that the command-line cases cannot see: buffer growth, the format rule of
-// the window's buttons, error reports and the per-thread trace, and loading exact bytes. The
-// scan is tested in tests/engine, failed saves under real faults in tests/hostile.
+// The core's pieces that the command-line cases cannot see: buffer growth, error reports and
+// the per-thread trace, and file input and output (failed saves under real faults: tests/hostile).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,7 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -16,9 +15,10 @@
 #include "core/file_io.h"
 #include "core/report.h"
 #include "core/result_format.h"
-#include "core/search_rules.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Collects the reports made while it lives.
 struct ReportCapture {
@@ -32,6 +32,23 @@ struct ReportCapture {
         report_set_sink(nullptr);
     }
 };
+
+// An empty folder of the test's own, removed with everything in it.
+struct Folder : fs::path {
+    Folder() : fs::path(fs::temp_directory_path() / ("quarnel-core-" + std::to_string(getpid()))) {
+        fs::remove_all(*this);
+        fs::create_directory(*this);
+    }
+    ~Folder() {
+        fs::remove_all(*this);
+    }
+};
+
+std::string file_read(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
 
 TEST(ResultBuffer, GrowsInWholePagesAndKeepsEveryPiece) {
     ResultBuffer buffer;
@@ -47,24 +64,11 @@ TEST(ResultBuffer, GrowsInWholePagesAndKeepsEveryPiece) {
     result_buffer_free(&buffer);
 }
 
-// Several format buttons set at once: Offset wins, then Address, then PNACH.
-TEST(SearchRules, FormatFromButtons) {
-    EXPECT_EQ(search_format_from_buttons(true, true, true, true), FORMAT_OFFSET);
-    EXPECT_EQ(search_format_from_buttons(true, true, false, true), FORMAT_ADDRESS);
-    EXPECT_EQ(search_format_from_buttons(true, true, false, false), FORMAT_PNACH);
-    EXPECT_EQ(search_format_from_buttons(false, false, false, false), FORMAT_RAW_CODE);
-}
-
 TEST(ErrorReport, SystemCallFormsLongLineNumbersAndTheLengthLimit) {
-    ErrorReport report{};
-    report.message = "Error accessing control";
-    report.unit = "app";
-    report.line = 12345;
-    report.function = "load_elf";
-    report.code = 3;
-    report.code_text = gui_error_texts[3];
-    report.gui_unit = gui_error_texts[0];
-    report.gui_function = "gui_control_set_text";
+    const char* gui = "gui_control_set_text";
+    ErrorReport report{
+        "Error accessing control", "app", 12345, "load_elf", 3,      gui_error_texts[3],
+        gui_error_texts[0],        gui,   0,     nullptr,    nullptr};
     char caption[1024], text[1024];
     const std::string head = "Error accessing control\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
                              "\t:[gui]:gui_control_set_text()";
@@ -76,7 +80,6 @@ TEST(ErrorReport, SystemCallFormsLongLineNumbersAndTheLengthLimit) {
     report.system_text = "Access is denied.\r\n";
     error_report_compose(&report, caption, text);
     EXPECT_EQ(text, head + ":SetDlgItemText()\r\n\tSystem Call Error\r\n\tAccess is denied.\r\n");
-
     std::string long_message(2000, 'm');
     report.message = long_message.c_str();
     error_report_compose(&report, caption, text);
@@ -94,79 +97,58 @@ TEST(ReportError, UsesTheThreadsTraceRecord) {
     EXPECT_EQ(trace_context()->gui_function, nullptr);
     EXPECT_STREQ(trace_context()->system_call, "SetWindowText");
     EXPECT_EQ(trace_end_call(GUI_ERROR_NONE, 459, "app", "Failed"), 1);
-
-    ASSERT_EQ(reports.texts.size(), 1u);
-    EXPECT_EQ(reports.texts[0], std::string("Failed\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
-                                            "\t:[gui]:gui_control_set_text():SetWindowText()\r\n"
-                                            "\tSystem Call Error\r\n\t") +
-                                    strerror(ENOENT));
+    EXPECT_EQ(reports.texts, std::vector<std::string>{
+                                 std::string("Failed\r\n\r\nTrace\r\n\t[app]:load_elf()\r\n"
+                                             "\t:[gui]:gui_control_set_text():SetWindowText()\r\n"
+                                             "\tSystem Call Error\r\n\t") +
+                                 strerror(ENOENT)});
 }
 
+// An empty file once read as a failure: it is an empty text.
 TEST(LoadFile, GivesEveryByteAndAnEmptyFileIsAnEmptyText) {
     ReportCapture reports;
-    std::string path =
-        (std::filesystem::temp_directory_path() / ("quarnel-load-" + std::to_string(getpid())))
-            .string();
+    Folder folder;
     for (const std::string& bytes : {std::string("ab\r\n\0cd\xFF", 8), std::string()}) {
-        std::ofstream(path, std::ios::binary) << bytes;
+        std::ofstream(folder / "f", std::ios::binary) << bytes;
         unsigned long size = 99;
-        char* text = load_file_sized(path.c_str(), &size);
+        char* text = load_file_sized((folder / "f").c_str(), &size);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(std::string(text, size + 1), bytes + '\0');
         free(text);
     }
-    std::filesystem::remove(path);
     EXPECT_TRUE(reports.texts.empty());
-    EXPECT_EQ(load_file(path.c_str()), nullptr);
-    EXPECT_EQ(reports.texts, std::vector<std::string>{
-                                 "Error opening file\r\n\r\nTrace\r\n\t[core]:load_file()\r\n"});
 }
 
-// The failures under real faults live in tests/hostile; these are the saves that must succeed,
-// and the one refusal that needs no fault.
+// Saves go through a temporary file renamed over the target; an empty text once failed.
 TEST(SaveFile, WritesExactlyTheTextThroughLinksKeepingPermissionsAndLeavesNothingElse) {
-    namespace fs = std::filesystem;
     ReportCapture reports;
-    fs::path folder = fs::temp_directory_path() / ("quarnel-save-" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    auto path = [&](const char* name) { return (folder / name).string(); };
-    auto read = [](const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-
-    EXPECT_EQ(save_file(path("r.txt").c_str(), "ab\r\n"), 1);
-    EXPECT_EQ(read(path("r.txt")), "ab\r\n");
-    EXPECT_EQ(save_file(path("empty.txt").c_str(), ""), 1);
-    EXPECT_EQ(fs::file_size(path("empty.txt")), 0u);
-    fs::permissions(path("r.txt"), fs::perms(0640));
-    fs::create_symlink("r.txt", path("link.txt"));
-    EXPECT_EQ(save_file(path("link.txt").c_str(), "new"), 1);
-    EXPECT_TRUE(fs::is_symlink(path("link.txt")));
-    EXPECT_EQ(read(path("r.txt")), "new");
-    EXPECT_EQ(fs::status(path("r.txt")).permissions(), fs::perms(0640));
+    Folder folder;
+    EXPECT_EQ(save_file((folder / "r.txt").c_str(), "ab\r\n"), 1);
+    EXPECT_EQ(file_read(folder / "r.txt"), "ab\r\n");
+    EXPECT_EQ(save_file((folder / "empty.txt").c_str(), ""), 1);
+    EXPECT_EQ(fs::file_size(folder / "empty.txt"), 0u);
+    fs::permissions(folder / "r.txt", fs::perms(0640));
+    fs::create_symlink("r.txt", folder / "link.txt");
+    EXPECT_EQ(save_file((folder / "link.txt").c_str(), "new"), 1);
+    EXPECT_TRUE(fs::is_symlink(folder / "link.txt"));
+    EXPECT_EQ(file_read(folder / "r.txt"), "new");
+    EXPECT_EQ(fs::status(folder / "r.txt").permissions(), fs::perms(0640));
     EXPECT_TRUE(reports.texts.empty());
 
-    EXPECT_EQ(save_file(path("none/r.txt").c_str(), "text"), 0);
+    EXPECT_EQ(save_file((folder / "none/r.txt").c_str(), "text"), 0);
     ASSERT_EQ(reports.texts.size(), 1u);
     EXPECT_EQ(reports.texts[0].rfind("Error opening file\r\n", 0), 0u) << reports.texts[0];
-    size_t entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
-    EXPECT_EQ(entries, 3u); // r.txt, empty.txt, link.txt: no temporary file left
-    fs::remove_all(folder);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+              3); // r.txt, empty.txt, link.txt: no temporary file left
 }
 
 // `--output /dev/null` or a pipe: renaming a new file over them once replaced the device (as
 // root) or left the reader with nothing.
 TEST(SaveFile, DevicesAndPipesAreWrittenInPlaceNeverReplaced) {
-    namespace fs = std::filesystem;
     ReportCapture reports;
-    fs::path folder = fs::temp_directory_path() / ("quarnel-special-" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    const std::string pipe = (folder / "pipe").string(), device = (folder / "null").string();
+    Folder folder;
+    const std::string pipe = folder / "pipe", device = folder / "null";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-
     int read_end = open(pipe.c_str(), O_RDONLY | O_NONBLOCK); // a reader, there first
     ASSERT_GE(read_end, 0);
     EXPECT_EQ(save_file(pipe.c_str(), "through the pipe\r\n"), 1);
@@ -188,7 +170,6 @@ TEST(SaveFile, DevicesAndPipesAreWrittenInPlaceNeverReplaced) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
               fs::exists(device) ? 2 : 1); // no temporary file left
-    fs::remove_all(folder);
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -18,70 +20,45 @@ namespace {
 
 const std::string fixtures = QUARNEL_ELF_FIXTURES;
 
-struct LoadSegment {
-    uint32_t offset, vaddr, filesz;
-    bool executable;
-};
-
-uint32_t hex_value(const std::string& text) {
+uint32_t hex(const std::string& text) {
     return uint32_t(std::stoul(text, nullptr, 16));
-}
-
-// The table lines of `readelf -lW`: Type Offset VirtAddr PhysAddr FileSiz MemSiz Flg Align,
-// where Flg may itself hold blanks ("R E"). Entries other than LOAD are only counted.
-std::vector<LoadSegment> readelf_loads(const std::string& path, int* other_entries) {
-    std::vector<LoadSegment> loads;
-    std::ifstream lines(path);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::vector<std::string> t;
-        for (std::string token; fields >> token;) {
-            t.push_back(token);
-        }
-        if (t.size() < 8 || t[1].rfind("0x", 0) != 0) {
-            continue;
-        }
-        if (t[0] != "LOAD") {
-            (*other_entries)++;
-            continue;
-        }
-        bool executable = false;
-        for (size_t k = 6; k + 1 < t.size(); k++) {
-            executable = executable || t[k].find('E') != std::string::npos;
-        }
-        loads.push_back({hex_value(t[1]), hex_value(t[2]), hex_value(t[4]), executable});
-    }
-    return loads;
 }
 
 TEST(LinkedElf, RangeSetsAreReadelfsLoadSegmentsAndMatchesLandOnNmsSymbols) {
     ElfImage* image = read_elf((fixtures + "/segments.elf").c_str());
     ASSERT_NE(image, nullptr);
+    // Table lines of `readelf -lW`: Type Offset VirtAddr PhysAddr FileSiz MemSiz Flg Align, where
+    // Flg may hold blanks ("R E"). Each LOAD goes to its set as {offset, size, delta}.
+    std::vector<std::array<uint32_t, 3>> loads[2];
     int other_entries = 0;
-    std::vector<LoadSegment> loads =
-        readelf_loads(fixtures + "/segments.readelf.txt", &other_entries);
-    ASSERT_EQ(loads.size(), 4u)
-        << "the fixture is only worth something in the shape it was linked for";
+    std::ifstream readelf(fixtures + "/segments.readelf.txt");
+    for (std::string line; std::getline(readelf, line);) {
+        std::istringstream fields(line);
+        std::vector<std::string> t{std::istream_iterator<std::string>(fields), {}};
+        if (t.size() < 8 || t[1].rfind("0x", 0) != 0)
+            continue;
+        bool executable = std::any_of(t.begin() + 6, t.end() - 1, [](const std::string& flag) {
+            return flag.find('E') != std::string::npos;
+        });
+        if (t[0] != "LOAD")
+            other_entries++;
+        else
+            loads[executable ? 0 : 1].push_back({hex(t[1]), hex(t[4]), hex(t[2]) - hex(t[1])});
+    }
+    ASSERT_EQ(loads[0].size() + loads[1].size(), 4u) << "the fixture's shape is what it tests";
     ASSERT_GE(other_entries, 1);
     for (int set = 0; set < 2; set++) {
-        const RangeSet& ranges = image->ranges[set];
-        std::vector<LoadSegment> expected;
-        std::copy_if(loads.begin(), loads.end(), std::back_inserter(expected),
-                     [&](const LoadSegment& load) { return load.executable == (set == 0); });
-        ASSERT_EQ(ranges.count, expected.size()) << "set " << set;
-        for (uint32_t k = 0; k < ranges.count; k++) {
-            SCOPED_TRACE(testing::Message() << "set " << set << " #" << k);
-            EXPECT_EQ(ranges.file_offset[k], expected[k].offset);
-            EXPECT_EQ(ranges.file_size[k], expected[k].filesz);
-            EXPECT_EQ(ranges.address_delta[k], uint32_t(expected[k].vaddr - expected[k].offset));
-        }
+        const RangeSet& r = image->ranges[set];
+        std::vector<std::array<uint32_t, 3>> found;
+        for (uint32_t k = 0; k < r.count; k++)
+            found.push_back({r.file_offset[k], r.file_size[k], r.address_delta[k]});
+        EXPECT_EQ(found, loads[set]) << "set " << set;
     }
 
     std::map<std::string, uint32_t> symbols;
     std::ifstream nm(fixtures + "/segments.nm.txt");
-    for (std::string address, kind, name; nm >> address >> kind >> name;) {
-        symbols[name] = hex_value(address);
-    }
+    for (std::string address, kind, name; nm >> address >> kind >> name;)
+        symbols[name] = hex(address);
     struct Case {
         const char* pattern;
         bool executable, swap;
@@ -106,18 +83,15 @@ TEST(LinkedElf, RangeSetsAreReadelfsLoadSegmentsAndMatchesLandOnNmsSymbols) {
         SCOPED_TRACE(testing::Message()
                      << c.pattern << (c.executable ? " exec" : " data") << " step " << c.step);
         std::vector<uint32_t> expected, found;
-        for (const std::string& name : c.at) {
-            ASSERT_TRUE(symbols.count(name)) << name;
-            expected.push_back(symbols[name]);
-        }
+        for (const std::string& name : c.at)
+            expected.push_back(symbols.at(name));
         PatternList list{};
         ASSERT_TRUE(pattern_list_parse(c.pattern, &list));
         MatchList* matches =
             find_matches(image, c.executable, c.swap, c.step, list.count, list.values, list.masks);
         ASSERT_NE(matches, nullptr);
-        for (const Match* m = matches->head; m; m = m->next) {
+        for (const Match* m = matches->head; m; m = m->next)
             found.push_back(m->address);
-        }
         free_matches(matches->head);
         pattern_list_free(&list);
         EXPECT_EQ(found, expected);
