@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# quarnel.exe driven under Wine with mouse and keyboard must save what quarnel-cli.exe prints.
-# Windows are unmanaged (run_wine_tests.sh): the main window sits at the top-left corner.
-# With QUARNEL_SCREENSHOT set, the window with its result is also saved there as a PNG.
+# quarnel.exe driven under Wine with mouse and keyboard must save what quarnel-cli.exe prints; its
+# window, unmanaged (run_wine_tests.sh), sits at the top-left corner. QUARNEL_SCREENSHOT=FILE.png
+# also saves a picture of the window with its result.
 #   end_to_end.sh WIN_BUILD SOURCE_DIR
 set -uo pipefail
 win_build=$(cd "$1" && pwd)
@@ -16,10 +16,7 @@ printf '63 00 09 24\r\n00 00 42 24\r\n' >replace.txt
 dos() { echo "Z:$(echo "$work/$1" | tr / '\\')"; }
 fail() { echo "FAIL: $*" && exit 1; }
 wait_until() { # TRIES (twentieths of a second) COMMAND...
-    for _ in $(seq "$1"); do
-        "${@:2}" && return 0
-        sleep 0.05
-    done
+    for _ in $(seq "$1"); do "${@:2}" && return 0 || sleep 0.05; done
     return 1
 }
 shown() { xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; }

@@ -34,13 +34,13 @@ std::vector<uint32_t> take_events() {
     return std::exchange(events, {});
 }
 
-// Ids 1 to 20 in order, one below the other.
+// The controls of every session, ids 1 to 20 in order, each with its style as created.
 const struct {
     uint32_t id;
     ControlKind kind;
     ControlStyle flags;
     const char* class_name;
-    DWORD style; // as passed to CreateWindowExA
+    DWORD style;
 } STYLES[] = {
     {1, GUI_GROUPBOX, 0x1FF, "Button", 0x50000007},
     {2, GUI_LABEL, 0, "Static", 0x50000000},
