@@ -105,12 +105,10 @@ HWND control_window(uint32_t id) {
 }
 
 bool wait_for(const std::function<bool()>& condition) {
-    for (DWORD start = GetTickCount(); !condition(); Sleep(2)) {
-        if (GetTickCount() - start > 20000) {
-            return false;
-        }
+    for (DWORD start = GetTickCount(); !condition() && GetTickCount() - start < 20000;) {
+        Sleep(2);
     }
-    return true;
+    return condition();
 }
 
 HWND find_box(const char* caption) {
