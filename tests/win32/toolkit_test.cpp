@@ -208,10 +208,8 @@ TEST(Controls, SystemFailuresGiveCodeThreeAndNameTheFailedCall) {
 TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
     session([] {
         // A handler on the GUI thread creates a control, then waits in a box's own loop.
-        static std::atomic<ErrorCode> asked, in_place;
-        static NotificationAnswer answer;
-        asked = in_place = 99;
-        answer = GUI_ANSWER_OK;
+        static std::atomic<ErrorCode> asked{99}, in_place{99};
+        static NotificationAnswer answer = GUI_ANSWER_OK;
         std::thread handler([] {
             gui_test_on_gui_thread(
                 [](void*) {
