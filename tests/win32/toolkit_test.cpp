@@ -1,13 +1,11 @@
-// The toolkit over Win32, read back through the system itself under Wine. What the application
-// sees through the toolkit is tested in tests/app.
+// The toolkit over Win32, read back through the system itself under Wine.
 #include "gui/win32/win32_internal.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
+#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -16,18 +14,11 @@
 
 #include "gui/gui_test.h"
 
-int app_main(uint32_t, char**) {
-    return 0;
-}
-
 namespace {
-
-const uint32_t WAIT_MS = 20000;
 
 std::mutex events_mutex;
 std::vector<uint32_t> events;
 std::function<void(uint32_t)> on_event_extra;
-bool with_controls;
 
 void record_event(uint32_t id) {
     EXPECT_EQ(toolkit.gui_thread, GetCurrentThreadId()) << "event " << id;
@@ -43,15 +34,14 @@ std::vector<uint32_t> take_events() {
     return std::exchange(events, {});
 }
 
-struct Expected {
+// The controls of every session, ids 1 to 20 in order, each with its style as created.
+const struct {
     uint32_t id;
     ControlKind kind;
     ControlStyle flags;
     const char* class_name;
-    DWORD style; // as passed to CreateWindowExA
-};
-
-const Expected STYLES[] = {
+    DWORD style;
+} STYLES[] = {
     {1, GUI_GROUPBOX, 0x1FF, "Button", 0x50000007},
     {2, GUI_LABEL, 0, "Static", 0x50000000},
     {3, GUI_LABEL, GUI_STYLE_RIGHT | GUI_STYLE_CENTER, "Static", 0x50000002},
@@ -74,25 +64,8 @@ const Expected STYLES[] = {
     {20, GUI_RADIO_BUTTON, GUI_STYLE_LEFT, "Button", 0x50000024},
 };
 
-int session_entry(uint32_t, char**) {
-    WindowDescription description = {};
-    description.title = "Quarnel";
-    description.width = 600; // the pop-up's place depends on the size
-    description.height = 556;
-    description.x = -1;
-    description.on_event = record_event;
-    gui_window_create(&description);
-    for (uint32_t i = 0; with_controls && i < std::size(STYLES); i++) {
-        const Expected& c = STYLES[i];
-        if (gui_control_create(c.kind, "abcdef", c.flags, c.id, 10, int32_t(22 * i), 120, 20)) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
-// The style of each child of the main window as created; while `refuse_creation` is set, every
-// creation fails as on a system out of resources.
+// The creation style of each child of the main window; `refuse_creation` fails every creation
+// as a system out of resources would.
 std::map<HWND, DWORD> created;
 std::atomic<bool> refuse_creation{false};
 
@@ -110,17 +83,16 @@ LRESULT CALLBACK watch_creation(int code, WPARAM wparam, LPARAM lparam) {
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-// One session on this thread, which becomes the GUI thread, with the controls of STYLES or none;
-// `body` runs on the test thread.
-int session(bool controls, std::function<void()> body) {
-    with_controls = controls;
+// One session with this thread as the GUI thread and the controls of STYLES; `body` runs on the
+// test thread.
+int session(std::function<void()> body) {
     on_event_extra = nullptr;
     take_events();
     created.clear();
     HHOOK hook = SetWindowsHookExA(WH_CBT, watch_creation, nullptr, GetCurrentThreadId());
     EXPECT_NE(nullptr, hook);
     int result = gui_test_run(
-        session_entry, 0, nullptr,
+        nullptr, 0, nullptr,
         [](void* context) { (*static_cast<std::function<void()>*>(context))(); }, &body);
     UnhookWindowsHookEx(hook);
     return result;
@@ -133,15 +105,12 @@ HWND control_window(uint32_t id) {
 }
 
 bool wait_for(const std::function<bool()>& condition) {
-    for (DWORD start = GetTickCount(); !condition(); Sleep(2)) {
-        if (GetTickCount() - start > WAIT_MS) {
-            return false;
-        }
+    for (DWORD start = GetTickCount(); !condition() && GetTickCount() - start < 20000;) {
+        Sleep(2);
     }
-    return true;
+    return condition();
 }
 
-// A visible message box with this caption, found in the window list.
 HWND find_box(const char* caption) {
     HWND box = nullptr;
     wait_for([&] { return (box = FindWindowA("#32770", caption)) && IsWindowVisible(box); });
@@ -150,20 +119,30 @@ HWND find_box(const char* caption) {
 
 } // namespace
 
+int app_main(uint32_t, char**) {
+    // Placed by the system; the pop-up's place depends on the size.
+    WindowDescription d = {"Quarnel", 600, 556, -1, 0, 0, 0, record_event, nullptr, nullptr};
+    gui_window_create(&d);
+    for (const auto& c : STYLES) {
+        if (gui_control_create(c.kind, "abcdef", c.flags, c.id, 10, int32_t(22 * c.id), 120, 20)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 TEST(Controls, KindsAndFlagsGiveTheNativeClassStyleAndIdentifier) {
-    session(true, [] {
-        for (const Expected& expected : STYLES) {
+    session([] {
+        for (const auto& expected : STYLES) {
             SCOPED_TRACE(expected.id);
             HWND window = control_window(expected.id);
             ASSERT_NE(nullptr, window);
             char name[64] = "";
             GetClassNameA(window, name, sizeof(name));
             EXPECT_STRCASEEQ(expected.class_name, name);
-            // The style given to CreateWindowExA, and the style the system keeps: edit boxes
-            // draw their border themselves and manage their scroll bits, and a combo box hands
-            // its scroll bar to its list.
-            ASSERT_EQ(1u, created.count(window));
             EXPECT_EQ(expected.style, created[window]);
+            // Edit boxes draw their own border and manage their scroll bits; a combo box hands
+            // its scroll bar to its list.
             DWORD managed = expected.kind == GUI_EDIT ? WS_BORDER | WS_HSCROLL | WS_VSCROLL |
                                                             ES_AUTOHSCROLL | ES_AUTOVSCROLL
                             : expected.kind == GUI_COMBOBOX ? WS_VSCROLL
@@ -184,10 +163,10 @@ TEST(Controls, KindsAndFlagsGiveTheNativeClassStyleAndIdentifier) {
     });
 }
 
-// The argument checks before the system is called are the shared front's; these are the answers
-// of the system itself, including a failure on the GUI thread handed back to the calling thread.
+// Failures of the system itself, including a creation refused on the GUI thread, whose call
+// name and error number must reach the calling thread.
 TEST(Controls, SystemFailuresGiveCodeThreeAndNameTheFailedCall) {
-    session(true, [] {
+    session([] {
         char small[4] = "zzz";
         trace_context()->system_call = nullptr;
         EXPECT_EQ(3u, gui_control_set_text(999, "x"));
@@ -227,13 +206,10 @@ TEST(Controls, SystemFailuresGiveCodeThreeAndNameTheFailedCall) {
 }
 
 TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
-    session(false, [] {
-        // A handler on the GUI thread creates a control in place, then asks a question and waits
-        // in the box's own loop.
-        static std::atomic<ErrorCode> asked, in_place;
-        static NotificationAnswer answer;
-        asked = in_place = 99;
-        answer = GUI_ANSWER_OK;
+    session([] {
+        // A handler on the GUI thread creates a control, then waits in a box's own loop.
+        static std::atomic<ErrorCode> asked{99}, in_place{99};
+        static NotificationAnswer answer = GUI_ANSWER_OK;
         std::thread handler([] {
             gui_test_on_gui_thread(
                 [](void*) {
@@ -265,13 +241,13 @@ TEST(Threads, CallsFromOtherThreadsAreServedWhileAMessageBoxIsOpen) {
 }
 
 TEST(Notifications, MessageBoxesGiveTheAnswerOfTheClickedButton) {
-    session(false, [] {
+    session([] {
+        // Ids 1 to 20 in order, one below the other.
         const struct {
             NotificationType type;
             int button; // 0: the close button
             NotificationAnswer expected;
         } cases[] = {
-            // Yes/No is answered in the test of calls served beside a box.
             {GUI_NOTIFY_YES_NO_CANCEL, 0, GUI_ANSWER_CANCEL},
             {GUI_NOTIFY_OK_CANCEL, IDOK, GUI_ANSWER_OK},
             {GUI_NOTIFY_RETRY_CANCEL, IDRETRY, GUI_ANSWER_RETRY},
@@ -285,11 +261,8 @@ TEST(Notifications, MessageBoxesGiveTheAnswerOfTheClickedButton) {
             std::thread asker([&] { code = gui_notification("text", "Box", c.type, &answer); });
             HWND box = find_box("Box");
             ASSERT_NE(nullptr, box);
-            if (c.button) {
-                PostMessageA(GetDlgItem(box, c.button), BM_CLICK, 0, 0);
-            } else {
-                PostMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
-            }
+            HWND target = c.button ? GetDlgItem(box, c.button) : box;
+            PostMessageA(target, c.button ? BM_CLICK : WM_SYSCOMMAND, c.button ? 0 : SC_CLOSE, 0);
             asker.join();
             EXPECT_EQ(0u, code);
             EXPECT_EQ(c.expected, answer);
@@ -299,23 +272,16 @@ TEST(Notifications, MessageBoxesGiveTheAnswerOfTheClickedButton) {
 }
 
 TEST(Notifications, TheTextPopUpIsPlacedOverTheWindowAndBlocksItUntilClosed) {
-    FILE* file = std::fopen("popup_test.txt", "wb"); // in the test's working folder
-    ASSERT_NE(nullptr, file);
-    std::fwrite("line one\r\nline two\0hidden", 1, 25, file);
-    std::fclose(file);
-    session(false, [] {
+    std::ofstream("popup_test.txt", std::ios::binary).write("line one\r\nline two\0hidden", 25);
+    session([] {
         ASSERT_EQ(0u, gui_notification("popup_test.txt", "Help", GUI_NOTIFY_TEXT_FILE));
         HWND popup = FindWindowA("popup", "Help");
         ASSERT_NE(nullptr, popup);
         EXPECT_EQ(toolkit.main_window, GetWindow(popup, GW_OWNER));
-        RECT main_rect = {};
-        RECT popup_rect = {};
-        GetWindowRect(toolkit.main_window, &main_rect);
-        GetWindowRect(popup, &popup_rect);
-        EXPECT_EQ(main_rect.left + 100, popup_rect.left);
-        EXPECT_EQ(main_rect.top + 78, popup_rect.top);
-        EXPECT_EQ(400, popup_rect.right - popup_rect.left);
-        EXPECT_EQ(400, popup_rect.bottom - popup_rect.top);
+        RECT m = {}, p = {};
+        ASSERT_TRUE(GetWindowRect(toolkit.main_window, &m) && GetWindowRect(popup, &p));
+        EXPECT_EQ((std::vector<LONG>{m.left + 100, m.top + 78, m.left + 500, m.top + 478}),
+                  (std::vector<LONG>{p.left, p.top, p.right, p.bottom}));
         EXPECT_EQ(0x80C80000,
                   GetWindowLongA(popup, GWL_STYLE) & 0xFFFF0000 & ~(WS_CLIPSIBLINGS | WS_VISIBLE));
         EXPECT_TRUE(GetWindowLongA(popup, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
@@ -336,14 +302,14 @@ TEST(Notifications, TheTextPopUpIsPlacedOverTheWindowAndBlocksItUntilClosed) {
 }
 
 TEST(Events, OnlyButtonsCheckBoxesRadioButtonsAndComboSelectionsReachTheHandler) {
-    session(true, [] {
+    session([] {
         ASSERT_EQ(0u, gui_combobox_add(18, "first"));
         for (uint32_t id : {1u, 2u, 11u, 17u}) {
             ASSERT_TRUE(gui_test_click(id));
         }
         PostMessageA(toolkit.main_window, WM_COMMAND, 999, 0);
         ASSERT_EQ(0u, gui_combobox_select(18, 0)); // programmatic: no event
-        ASSERT_TRUE(gui_test_settle(WAIT_MS));
+        ASSERT_TRUE(gui_test_settle(20000));
         EXPECT_EQ(std::vector<uint32_t>{}, take_events());
 
         CheckState state = GUI_UNCHECKED;
@@ -364,14 +330,11 @@ TEST(Events, OnlyButtonsCheckBoxesRadioButtonsAndComboSelectionsReachTheHandler)
 TEST(Shutdown, ClosingTellsTheHandlerThenReleasesInOrder) {
     static std::atomic<ErrorCode> late{99};
     std::thread caller;
-    int result = session(false, [&] {
+    int result = session([&] {
         on_event_extra = [&caller](uint32_t id) {
-            if (id == 0) {
-                // A call that arrives once the window is gone must fail instead of waiting.
+            if (id == 0) { // a call that arrives once the window is gone fails, never waits
                 caller = std::thread([] {
-                    while (!toolkit.window_gone) {
-                        Sleep(1);
-                    }
+                    wait_for([] { return toolkit.window_gone; });
                     late = gui_control_create(GUI_LABEL, "late", 0, 50, 0, 0, 10, 10);
                 });
             }

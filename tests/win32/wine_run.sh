@@ -1,9 +1,6 @@
 #!/bin/sh
-# Runs one Windows program under Wine: the emulator of the Windows build's tests.
-# The test driver (run_wine_tests.sh) sets WINEPREFIX to a fresh prefix of its own; run by hand,
-# a prefix under /tmp is made once and kept for the user.
+# Runs one Windows program under Wine; by hand, without run_wine_tests.sh, in a kept prefix.
 export WINEPREFIX="${WINEPREFIX:-${TMPDIR:-/tmp}/quarnel-wine-$(id -u)}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko installer prompts: the programs need neither.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" # no Mono or Gecko prompts
 exec "${WINE64:-/usr/lib/wine/wine64}" "$@"
