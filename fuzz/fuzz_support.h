@@ -1,4 +1,4 @@
-// Helpers shared by the fuzz targets.
+// Shared by the fuzz targets; each includes it once.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,10 @@
 
 #include "core/report.h"
 
-// Reports are composed in full (so their code runs under the sanitizers) and then dropped:
-// an allocation failure deep in a run should not flood the fuzzer's output.
-inline void fuzz_discard_reports() {
+// Reports are composed in full (their code runs under the sanitizers), then dropped unseen.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     report_set_sink([](const char*, const char*, const ErrorReport*) {});
+    return 0;
 }
 
 // A broken invariant is a finding like a crash: abort so that libFuzzer keeps the input.

@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""Writes Quarnel's hostile ELF corpus into a folder, with a manifest of what each file must do.
-
-Usage: make_hostile_elfs.py OUTDIR
-
-Manifest lines: "NAME refuse" (read_elf must return null), or "NAME load EXEC NONEXEC CHECK..."
-(it loads with these segment counts). A CHECK is SET:INDEX:OFFSET:SIZE:DELTA (hex), one segment
-of range set SET (0 executable). The sparse giants take no disk space.
-"""
+"""Usage: make_hostile_elfs.py OUTDIR. Writes the hostile ELF corpus and manifest.txt, one line a
+file: "NAME refuse", or "NAME load EXEC NONEXEC CHECK..." with the segment counts of each range set
+and CHECKs SET:INDEX:OFFSET:SIZE:DELTA (hex) of single segments (set 0 is the executable one)."""
 import os
 import struct
 import sys
@@ -66,8 +61,7 @@ def cases():
     # Program header table placement.
     yield "phdr_cut_short", elf(one, HEADER_SIZE + 20), "refuse"
     yield "phdr_second_entry_cut", elf([load(0x100, 0x10)] * 2, HEADER_SIZE + 32 + 31), "refuse"
-    yield "phdr_ends_at_file_end", \
-        elf([load(0, 0x40)], 0x120, phoff=0x100), \
+    yield "phdr_ends_at_file_end", elf([load(0, 0x40)], 0x120, phoff=0x100), \
         "load 1 0 " + seg(0, 0, 0, 0x40, 0x100000)
     yield "phoff_past_end", elf([], 0x200, phoff=0x1000, phnum=1), "refuse"
     yield "phoff_wraps", elf([], 0x200, phoff=0xFFFFFFF0, phnum=1), "refuse"
@@ -80,13 +74,11 @@ def cases():
     yield "phentsize_ignored", \
         elf([load(0x100, 0x40), load(0x140, 0x40, flags=PF_R)], 0x200, phentsize=56), \
         "load 1 1 " + seg(0, 0, 0x100, 0x40, 0x100000) + " " + seg(1, 0, 0x140, 0x40, 0x100000)
-    # 65535 entries, all loadable, all covering the same bytes: the scan must not go over the
-    # body once per entry.
+    # 65535 loadable entries over the same bytes: the scan must not go over them once per entry.
     count = 65535
     table_end = HEADER_SIZE + ENTRY_SIZE * count
     total = table_end + 0x10000
-    many = [load(table_end, 0x10000, flags=PF_R | (PF_X if i % 2 == 0 else 0))
-            for i in range(count)]
+    many = [load(table_end, 0x10000, flags=PF_R | (PF_X * (i % 2 == 0))) for i in range(count)]
     yield "phnum_65535_overlapping", elf(many, total), "load 32768 32767"
     # The same count, each entry one word further on and in descending order.
     total2 = table_end + 4 * count
@@ -114,10 +106,10 @@ def cases():
     yield "seg_last_bytes", elf([load(0x1FE, 2), load(0x1FF, 1), load(0x1FD, 3)], 0x200), \
         "load 3 0"
     # Overlapping, out of order, and odd address arithmetic.
-    yield "segs_overlap", \
-        elf([load(0x100, 0x100), load(0x140, 0x100), load(0x100, 0x40)], 0x300), "load 3 0"
-    yield "segs_out_of_order", \
-        elf([load(0x280, 0x80), load(0x180, 0x80), load(0x80, 0x80)], 0x300), \
+    yield "segs_overlap", elf([load(0x100, 0x100), load(0x140, 0x100), load(0x100, 0x40)], 0x300), \
+        "load 3 0"
+    yield "segs_out_of_order", elf([load(0x280, 0x80), load(0x180, 0x80), load(0x80, 0x80)],
+                                   0x300), \
         "load 3 0 " + seg(0, 2, 0x80, 0x80, 0x100000)
     yield "segs_mixed_sets", \
         elf([load(0x80, 0x80, flags=PF_R), load(0x100, 0x80), load(0x180, 0x80, flags=PF_W),
@@ -138,19 +130,16 @@ def cases():
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    out = sys.argv[1]
-    os.makedirs(out, exist_ok=True)
-    manifest = []
+    os.makedirs(sys.argv[1], exist_ok=True)
+    manifest = ""
     for name, content, expect in cases():
-        path = os.path.join(out, name + ".elf")
         head, size = content if isinstance(content, tuple) else (content, len(content))
-        with open(path, "wb") as f:
+        with open(os.path.join(sys.argv[1], name + ".elf"), "wb") as f:
             f.write(head)
             f.truncate(size)
-        manifest.append(name + " " + expect)
-    with open(os.path.join(out, "manifest.txt"), "w") as f:
-        f.write("\n".join(manifest) + "\n")
-
+        manifest += name + " " + expect + "\n"
+    with open(os.path.join(sys.argv[1], "manifest.txt"), "w") as f:
+        f.write(manifest)
 
 if __name__ == "__main__":
     main()
