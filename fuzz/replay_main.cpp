@@ -8,12 +8,11 @@
 #include <iterator>
 #include <vector>
 
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
-    if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
+    LLVMFuzzerInitialize(&argc, &argv);
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; i++) {

@@ -45,8 +45,12 @@ def load(offset, filesz, vaddr=None, flags=PF_R | PF_X):
     return entry(PT_LOAD, offset, vaddr, filesz, flags)
 
 
-def seg(set_index, index, offset, size, delta):
+def seg(set_index, index, offset, size, delta=0x100000):
     return "%d:%d:%x:%x:%x" % (set_index, index, offset, size, delta & 0xFFFFFFFF)
+
+
+def loads(executable, other, *checks):
+    return " ".join(["load %d %d" % (executable, other), *checks])
 
 
 def cases():
@@ -62,7 +66,7 @@ def cases():
     yield "phdr_cut_short", elf(one, HEADER_SIZE + 20), "refuse"
     yield "phdr_second_entry_cut", elf([load(0x100, 0x10)] * 2, HEADER_SIZE + 32 + 31), "refuse"
     yield "phdr_ends_at_file_end", elf([load(0, 0x40)], 0x120, phoff=0x100), \
-        "load 1 0 " + seg(0, 0, 0, 0x40, 0x100000)
+        loads(1, 0, seg(0, 0, 0, 0x40))
     yield "phoff_past_end", elf([], 0x200, phoff=0x1000, phnum=1), "refuse"
     yield "phoff_wraps", elf([], 0x200, phoff=0xFFFFFFF0, phnum=1), "refuse"
     yield "phoff_wraps_by_one", elf([], 0x200, phoff=0xFFFFFFFF, phnum=1), "refuse"
@@ -73,7 +77,7 @@ def cases():
     yield "empty_table_far_away", elf([], 0x100, phoff=0xFFFFFFFF, phnum=0), "load 0 0"
     yield "phentsize_ignored", \
         elf([load(0x100, 0x40), load(0x140, 0x40, flags=PF_R)], 0x200, phentsize=56), \
-        "load 1 1 " + seg(0, 0, 0x100, 0x40, 0x100000) + " " + seg(1, 0, 0x140, 0x40, 0x100000)
+        loads(1, 1, seg(0, 0, 0x100, 0x40), seg(1, 0, 0x140, 0x40))
     # 65535 loadable entries over the same bytes: the scan must not go over them once per entry.
     count = 65535
     table_end = HEADER_SIZE + ENTRY_SIZE * count
@@ -85,40 +89,33 @@ def cases():
     many = [load(total2 - 4 * (i + 1), 4 * (i + 1)) for i in range(count)]
     yield "phnum_65535_descending", elf(many, total2), "load 65535 0"
     # Segments against the end of the file.
-    yield "seg_past_end", elf([load(0x100, 0x10000)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x100, 0x100, 0x100000)
+    yield "seg_past_end", elf([load(0x100, 0x10000)], 0x200), loads(1, 0, seg(0, 0, 0x100, 0x100))
     yield "seg_starts_past_end", elf([load(0x10000, 0x10)], 0x200), "load 1 0"
-    yield "seg_starts_at_end", elf([load(0x200, 0x10)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x200, 0, 0x100000)
+    yield "seg_starts_at_end", elf([load(0x200, 0x10)], 0x200), loads(1, 0, seg(0, 0, 0x200, 0))
     # A first segment far away moves the scan's cursor past everything after it.
     yield "seg_far_then_near", elf([load(0x10000, 0x10), load(0x100, 0x100)], 0x200), "load 2 0"
     yield "seg_offset_wraps", elf([load(0xFFFFFF00, 0x200)], 0x200), "load 1 0"
     yield "seg_size_wraps", elf([load(0x80, 0xFFFFFFF0)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x80, 0x180, 0x100000)
+        loads(1, 0, seg(0, 0, 0x80, 0x180))
     yield "seg_max_both", elf([load(0xFFFFFFFF, 0xFFFFFFFF)], 0x200), "load 1 0"
-    yield "seg_zero_size", elf([load(0x100, 0)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x100, 0, 0x100000)
+    yield "seg_zero_size", elf([load(0x100, 0)], 0x200), loads(1, 0, seg(0, 0, 0x100, 0))
     # Tails that end inside a word: the scan and the printed words must stop at the file's end.
-    yield "seg_unaligned_tail", elf([load(0x81, 0x7E)], 0xFF), \
-        "load 1 0 " + seg(0, 0, 0x81, 0x7E, 0x100000)
+    yield "seg_unaligned_tail", elf([load(0x81, 0x7E)], 0xFF), loads(1, 0, seg(0, 0, 0x81, 0x7E))
     yield "seg_whole_file_odd", elf([load(0, 0x1FD), load(0, 0x1FD, flags=PF_R)], 0x1FD), \
-        "load 1 1 " + seg(0, 0, 0, 0x1FD, 0x100000)
-    yield "seg_last_bytes", elf([load(0x1FE, 2), load(0x1FF, 1), load(0x1FD, 3)], 0x200), \
-        "load 3 0"
+        loads(1, 1, seg(0, 0, 0, 0x1FD))
+    yield "seg_last_bytes", elf([load(0x1FE, 2), load(0x1FF, 1), load(0x1FD, 3)], 0x200), "load 3 0"
     # Overlapping, out of order, and odd address arithmetic.
     yield "segs_overlap", elf([load(0x100, 0x100), load(0x140, 0x100), load(0x100, 0x40)], 0x300), \
         "load 3 0"
     yield "segs_out_of_order", elf([load(0x280, 0x80), load(0x180, 0x80), load(0x80, 0x80)],
-                                   0x300), \
-        "load 3 0 " + seg(0, 2, 0x80, 0x80, 0x100000)
+                                   0x300), loads(3, 0, seg(0, 2, 0x80, 0x80))
     yield "segs_mixed_sets", \
         elf([load(0x80, 0x80, flags=PF_R), load(0x100, 0x80), load(0x180, 0x80, flags=PF_W),
-             load(0x200, 0x80, flags=PF_X)], 0x300), \
-        "load 2 2 " + seg(1, 1, 0x180, 0x80, 0x100000)
+             load(0x200, 0x80, flags=PF_X)], 0x300), loads(2, 2, seg(1, 1, 0x180, 0x80))
     yield "vaddr_below_offset", elf([load(0x100, 0x80, vaddr=0x10)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x100, 0x80, 0x10 - 0x100)
+        loads(1, 0, seg(0, 0, 0x100, 0x80, 0x10 - 0x100))
     yield "vaddr_top", elf([load(0x100, 0x80, vaddr=0xFFFFFFF0)], 0x200), \
-        "load 1 0 " + seg(0, 0, 0x100, 0x80, 0xFFFFFFF0 - 0x100)
+        loads(1, 0, seg(0, 0, 0x100, 0x80, 0xFFFFFFF0 - 0x100))
     yield "other_types_bogus", \
         elf([entry(PT_NOTE, 0xFFFFFFFF, 0, 0xFFFFFFFF, PF_X), entry(0x70000000, 0x10000, 0,
              0x10000, 7), load(0x100, 0x40)], 0x200), "load 1 0"

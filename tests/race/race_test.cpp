@@ -2,11 +2,8 @@
 // closing while searches run. One click gives one scan's text, a drop never replaces the file
 // under a running scan, nothing deadlocks; the ThreadSanitizer build sees no race in our code.
 #include <atomic>
-#include <chrono>
 #include <cstring>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
