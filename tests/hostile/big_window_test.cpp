@@ -1,5 +1,4 @@
-// A result text of 100 MB in the window: set into the result box, read back and saved through
-// Save byte for byte, in time that grows with the text and not with its square.
+// A 100 MB result text through the result box and Save, byte for byte and in linear time.
 #include <cstdio>
 
 #include <gtest/gtest.h>

@@ -68,8 +68,7 @@ inline double time_factor() {
 #endif
 }
 
-// A minimal ELF: one executable loadable segment at file offset 0x100, virtual address
-// 0x100100, holding `words` little-endian copies of `fill`.
+// One R+X loadable segment at offset 0x100, address 0x100100: `words` little-endian `fill`s.
 inline std::string make_elf_bytes(uint32_t words, uint32_t fill) {
     std::string data(0x100 + 4 * size_t(words), '\0');
     auto put32 = [&data](size_t at, uint32_t value) {
