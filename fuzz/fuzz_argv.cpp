@@ -34,8 +34,6 @@ std::vector<std::string> model_split(const char* line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* line = fuzz_copy_text(data, size);
-    if (line == nullptr)
-        return 0;
     size_t length = strlen(line);
     uint32_t argc = 0xFFFFFFFF;
     char** argv = command_line_to_argv(line, &argc);

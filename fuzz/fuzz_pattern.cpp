@@ -66,8 +66,6 @@ std::vector<ModelPattern> model_parse(const char* p) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* text = fuzz_copy_text(data, size);
-    if (text == nullptr)
-        return 0;
     uint32_t count = 0xDEADBEEF;
     PatternRecord** masks = nullptr;
     PatternRecord** values = parse_pattern(text, &count, &masks);

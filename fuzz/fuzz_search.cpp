@@ -112,21 +112,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* replace_text = fuzz_copy_text(data + 2 + search_size, replace_size);
     // An exact-size heap copy: any read past the file is a read past the block.
     uint8_t* bytes = static_cast<uint8_t*>(malloc(elf_size ? elf_size : 1));
-    if (search_text != nullptr && replace_text != nullptr && bytes != nullptr) {
-        memcpy(bytes, elf, elf_size);
-        if (ElfImage* image = elf_image_from_bytes(bytes, elf_size)) {
-            check_image(image, elf, elf_size);
-            PatternList search{}, replace{};
-            pattern_list_parse(search_text, &search);
-            pattern_list_parse(replace_text, &replace);
-            if (search.count > 0)
-                scan_every_way(search, replace, image, uint32_t((size - 2) * 2654435761u >> 7));
-            pattern_list_free(&search);
-            pattern_list_free(&replace);
-            free_elf_image(image);
-        }
-    } else {
-        free(bytes);
+    memcpy(bytes, elf, elf_size);
+    if (ElfImage* image = elf_image_from_bytes(bytes, elf_size)) { // it owns `bytes` now
+        check_image(image, elf, elf_size);
+        PatternList search{}, replace{};
+        pattern_list_parse(search_text, &search);
+        pattern_list_parse(replace_text, &replace);
+        if (search.count > 0)
+            scan_every_way(search, replace, image, uint32_t((size - 2) * 2654435761u >> 7));
+        pattern_list_free(&search);
+        pattern_list_free(&replace);
+        free_elf_image(image);
     }
     free(search_text);
     free(replace_text);
