@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -71,10 +72,7 @@ inline double time_factor() {
 // One R+X loadable segment at offset 0x100, address 0x100100: `words` little-endian `fill`s.
 inline std::string make_elf_bytes(uint32_t words, uint32_t fill) {
     std::string data(0x100 + 4 * size_t(words), '\0');
-    auto put32 = [&data](size_t at, uint32_t value) {
-        for (int i = 0; i < 4; i++)
-            data[at + i] = char(value >> (8 * i));
-    };
+    auto put32 = [&data](size_t at, uint32_t value) { memcpy(&data[at], &value, 4); }; // x86 order
     data.replace(0, 7, "\177ELF\1\1\1"); // 32-bit, little-endian, version 1
     put32(28, 52);                       // e_phoff
     data[44] = 1;                        // e_phnum
