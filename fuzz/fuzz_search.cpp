@@ -1,8 +1,6 @@
-// Arbitrary bytes as a whole search: an ELF file, a search text and a replace text go through
-// loading, every scan option, and every result format. The input is split as
-//   [search length: 1 byte][replace length: 1 byte][search text][replace text][ELF bytes]
-// (lengths are cut to what is there). Each scan is compared with the literal reference engine,
-// and every match must lie inside the file.
+// Arbitrary bytes as a whole search, split as [search length: 1 byte][replace length: 1 byte]
+// [search text][replace text][ELF bytes] (lengths cut to what is there), through loading, every
+// scan option and every format. Each scan is compared with the literal engine.
 #include <algorithm>
 #include <initializer_list>
 
@@ -47,27 +45,21 @@ void render_and_check(const PatternList& search, const PatternList& replace, con
     if (result_render(&buffer, &search, &replace, head, image, swap, format)) {
         fuzz_require(strlen(buffer.text) == buffer.length, "result length is not the text's");
         fuzz_require(buffer.length < buffer.capacity, "result text overruns its capacity");
-        if (head == nullptr)
-            fuzz_require(strcmp(buffer.text, "No matches found") == 0,
-                         "an empty scan must read \"No matches found\"");
+        fuzz_require(head != nullptr || strcmp(buffer.text, "No matches found") == 0,
+                     "an empty scan must read \"No matches found\"");
     }
     result_buffer_free(&buffer);
 }
 
-// The fast scan again with its work cut differently (tiny chunks, several threads, no vector
-// instructions): the matches must not change. The cut is taken from the input, so that a
-// failing input replays the same way.
+// The fast scan again with its work cut otherwise (tiny chunks, threads, no vector instructions),
+// the cut taken from the input so that a failing input replays the same way.
 void check_tuned_scan(const PatternList& search, const ElfImage* image, bool executable, bool swap,
                       uint32_t step, const Match* reference, uint32_t seed) {
-    MatchFastTuning tuning{};
-    tuning.chunk_words = 1 + seed % 7;
-    tuning.threads = 1 + (seed >> 3) % 3;
-    tuning.portable = (seed >> 5) & 1;
+    MatchFastTuning tuning{1 + (seed >> 3) % 3, 1 + seed % 7, bool((seed >> 5) & 1)};
     MatchList list{nullptr, nullptr};
     list.tail = &list.head;
-    int result = match_fast_find(image, executable, swap, step, search.count, search.values,
-                                 search.masks, &list, &tuning);
-    if (result == MATCH_FAST_DONE)
+    if (match_fast_find(image, executable, swap, step, search.count, search.values, search.masks,
+                        &list, &tuning) == MATCH_FAST_DONE)
         fuzz_require(same_matches(list.head, reference),
                      "the fast scan with another division of work disagrees");
     free_matches(list.head);
@@ -75,12 +67,9 @@ void check_tuned_scan(const PatternList& search, const ElfImage* image, bool exe
 
 void scan_every_way(const PatternList& search, const PatternList& replace, const ElfImage* image,
                     uint32_t seed) {
-    static const uint32_t steps[] = {1, 2, 4};
-    static const ResultFormat formats[] = {FORMAT_ADDRESS, FORMAT_OFFSET, FORMAT_PNACH,
-                                           FORMAT_RAW_CODE};
     for (bool executable : {true, false})
         for (bool swap : {false, true})
-            for (uint32_t step : steps) {
+            for (uint32_t step : {1u, 2u, 4u}) {
                 MatchList* list = find_matches(image, executable, swap, step, search.count,
                                                search.values, search.masks);
                 if (list == nullptr)
@@ -98,14 +87,13 @@ void scan_every_way(const PatternList& search, const PatternList& replace, const
                 for (const Match* m = fast; m != nullptr; m = m->next)
                     fuzz_require(uint64_t(m->offset) + m->value->length <= image->size,
                                  "a match runs past the end of the file");
-                for (ResultFormat format : formats) {
+                for (ResultFormat format :
+                     {FORMAT_ADDRESS, FORMAT_OFFSET, FORMAT_PNACH, FORMAT_RAW_CODE}) {
                     bool patch = format == FORMAT_PNACH || format == FORMAT_RAW_CODE;
-                    // A patch format is only rendered for lists that pass its checks, and
-                    // always from a word-aligned scan.
-                    if (patch && (step != 4 || search_check_patch_patterns(format, &search,
-                                                                           &replace) != nullptr))
-                        continue;
-                    render_and_check(search, replace, fast, image, swap, format);
+                    // Patch formats only for lists that pass their checks, from word alignment.
+                    if (!patch ||
+                        (step == 4 && !search_check_patch_patterns(format, &search, &replace)))
+                        render_and_check(search, replace, fast, image, swap, format);
                 }
                 free_matches(fast);
             }
@@ -113,41 +101,28 @@ void scan_every_way(const PatternList& search, const PatternList& replace, const
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz_discard_reports();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
-    size_t search_size = data[0], replace_size = data[1];
-    data += 2;
-    size -= 2;
-    search_size = std::min(search_size, size);
-    replace_size = std::min(replace_size, size - search_size);
-    const uint8_t* elf = data + search_size + replace_size;
-    uint32_t elf_size = uint32_t(size - search_size - replace_size);
-
-    char* search_text = fuzz_copy_text(data, search_size);
-    char* replace_text = fuzz_copy_text(data + search_size, replace_size);
+    size_t search_size = std::min<size_t>(data[0], size - 2);
+    size_t replace_size = std::min<size_t>(data[1], size - 2 - search_size);
+    const uint8_t* elf = data + 2 + search_size + replace_size;
+    uint32_t elf_size = uint32_t(size - 2 - search_size - replace_size);
+    char* search_text = fuzz_copy_text(data + 2, search_size);
+    char* replace_text = fuzz_copy_text(data + 2 + search_size, replace_size);
     // An exact-size heap copy: any read past the file is a read past the block.
     uint8_t* bytes = static_cast<uint8_t*>(malloc(elf_size ? elf_size : 1));
-    if (search_text != nullptr && replace_text != nullptr && bytes != nullptr) {
-        memcpy(bytes, elf, elf_size);
-        if (ElfImage* image = elf_image_from_bytes(bytes, elf_size)) {
-            check_image(image, elf, elf_size);
-            PatternList search{}, replace{};
-            pattern_list_parse(search_text, &search);
-            pattern_list_parse(replace_text, &replace);
-            if (search.count > 0)
-                scan_every_way(search, replace, image, uint32_t(size * 2654435761u >> 7));
-            pattern_list_free(&search);
-            pattern_list_free(&replace);
-            free_elf_image(image);
-        }
-    } else {
-        free(bytes);
+    memcpy(bytes, elf, elf_size);
+    if (ElfImage* image = elf_image_from_bytes(bytes, elf_size)) { // it owns `bytes` now
+        check_image(image, elf, elf_size);
+        PatternList search{}, replace{};
+        pattern_list_parse(search_text, &search);
+        pattern_list_parse(replace_text, &replace);
+        if (search.count > 0)
+            scan_every_way(search, replace, image, uint32_t((size - 2) * 2654435761u >> 7));
+        pattern_list_free(&search);
+        pattern_list_free(&replace);
+        free_elf_image(image);
     }
     free(search_text);
     free(replace_text);

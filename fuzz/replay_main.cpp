@@ -1,23 +1,18 @@
-// Runs a fuzz target's entry over saved inputs without libFuzzer, so that the seed corpus and
-// every input that once crashed run as ordinary tests (and under the sanitizer build).
-//   replay DIR_OR_FILE...   (each folder holds input files only)
-// A broken invariant or a crash aborts; otherwise it prints how many inputs ran.
+// A fuzz target's entry over saved inputs, without libFuzzer, as an ordinary test:
+//   replay DIR_OR_FILE...   (folders hold input files only; dot files are skipped)
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
-// Optional, as for libFuzzer.
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
-    if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
+    LLVMFuzzerInitialize(&argc, &argv);
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; i++) {
@@ -25,7 +20,7 @@ int main(int argc, char** argv) {
             files.push_back(argv[i]);
         else
             for (const fs::directory_entry& entry : fs::directory_iterator(argv[i]))
-                if (entry.path().filename().string()[0] != '.') // no .gitkeep and the like
+                if (entry.path().filename().string()[0] != '.')
                     files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
@@ -35,11 +30,9 @@ int main(int argc, char** argv) {
             fprintf(stderr, "cannot read %s\n", file.c_str());
             return 1;
         }
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-        // libFuzzer never passes a null pointer, not even for an empty input.
-        static const uint8_t empty = 0;
-        LLVMFuzzerTestOneInput(bytes.empty() ? &empty : bytes.data(), bytes.size());
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        bytes.reserve(1); // libFuzzer never passes a null pointer, not even for an empty input
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     printf("%zu inputs ran\n", files.size());
     return files.empty() ? 1 : 0;

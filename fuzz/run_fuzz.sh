@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for SECONDS seconds each, one after the other.
-#   fuzz/run_fuzz.sh BUILD_DIR SECONDS
-# Each target grows its own working corpus in BUILD_DIR/corpus/<target>, starting from the
-# committed seeds in fuzz/corpus/<target>; a crashing input is kept in BUILD_DIR/crashes/ and
-# makes the script fail. The last lines of each run (executions, coverage) are printed.
+# Usage: fuzz/run_fuzz.sh BUILD_DIR SECONDS -- every target for SECONDS each, growing its corpus in
+# BUILD_DIR/corpus/<target> from the seeds in fuzz/corpus/<target>. A crash is kept in
+# BUILD_DIR/crashes/ and fails the script; each run's last figures are printed.
 set -uo pipefail
 build=${1:?build folder}
 seconds=${2:?seconds per target}

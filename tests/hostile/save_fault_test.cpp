@@ -1,7 +1,5 @@
-// Saving under failure: a write, a flush or a rename that fails must be reported with the right
-// message, leave the file that was there byte for byte as it was, and leave no temporary file
-// behind. Each fault comes from a real mechanism of the system; one this machine does not offer
-// skips its case with the reason.
+// Saving under real faults of the system: a failed write, flush or rename is reported, leaves the
+// old file byte for byte and no temporary file. A fault this machine cannot make is skipped.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -42,13 +40,11 @@ void PrintTo(const FaultCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-// Makes `path` refuse changes: the immutable flag, which stops even root, or for other users a
-// folder without write permission. False when neither is available.
+// The immutable flag stops even root; other users get a folder without write permission.
 bool lock(const std::string& path, bool on, bool folder) {
     if (geteuid() != 0)
         return folder && chmod(path.c_str(), on ? 0500 : 0700) == 0;
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    int flags = 0;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK), flags = 0;
     bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
     flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
     ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
@@ -70,14 +66,10 @@ TEST_P(SaveFault, IsReportedAndKeepsTheOldFileWithNoTemporaryLeft) {
     if (c.fault == TARGET_IS_FOLDER)
         mkdir(target.c_str(), 0700);
     write_whole_file(kept, OLD_CONTENT);
-    if (c.fault == FULL_DISK) {
-        int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-        std::string block(4096, 'f');
-        while (write(fd, block.data(), block.size()) > 0) {
-        }
-        close(fd);
-    }
-    std::vector<std::string> before = list_dir(dir);
+    if (c.fault == FULL_DISK)
+        write_whole_file(dir + "/filler", std::string(256 << 10, 'f')); // more than fits
+    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir), {}); };
+    auto before = entries();
     std::string locked = c.fault == FOLDER_LOCKED ? dir : target;
     bool locking = c.fault == FOLDER_LOCKED || c.fault == TARGET_IMMUTABLE;
     if (locking && !lock(locked, true, c.fault == FOLDER_LOCKED))
@@ -86,9 +78,9 @@ TEST_P(SaveFault, IsReportedAndKeepsTheOldFileWithNoTemporaryLeft) {
     std::string text;
     while (text.size() < c.text_bytes)
         text += "patch=1,EE,00100100,word,24020001 //24020005\r\n";
-    rlimit old_limit{}, small{};
+    rlimit old_limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    small = {100, old_limit.rlim_max};
+    rlimit small{100, old_limit.rlim_max};
     auto old_handler = signal(SIGXFSZ, SIG_IGN);
     ReportCatcher catcher;
     if (c.fault == SIZE_LIMIT)
@@ -106,7 +98,7 @@ TEST_P(SaveFault, IsReportedAndKeepsTheOldFileWithNoTemporaryLeft) {
                           : said == "Error opening file" || said == "Error writing file")
         << said;
     EXPECT_EQ(read_whole_file(kept), OLD_CONTENT);
-    EXPECT_EQ(list_dir(dir), before) << "a temporary file was left behind";
+    EXPECT_EQ(entries(), before) << "a temporary file was left behind";
     if (c.fault == FULL_DISK)
         umount2(dir.c_str(), MNT_DETACH);
 }
