@@ -20,7 +20,7 @@ run-cli: build
 MEASURE_DIR = $(BUILD)/measure
 measure-cli: build
 	@mkdir -p $(MEASURE_DIR)
-	python3 tests/cli/make_big_elf.py $(MEASURE_DIR)
+	python3 bench/make_big_elf.py $(MEASURE_DIR)
 	@echo "== 100 patterns of 8 bytes over 64 MiB, word alignment:"
 	@bash -c 'time $(BUILD)/quarnel-cli --endian big --format address \
 	    --search $(MEASURE_DIR)/patterns100.txt $(MEASURE_DIR)/big.elf | grep -c //'

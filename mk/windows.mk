@@ -26,7 +26,7 @@ dist-windows: windows
 	cd dist && zip -q -9 -r quarnel-windows.zip quarnel-windows
 	@echo "dist/quarnel-windows.zip"
 
-# The Linux build comes first: the command-line tests compare both programs' output.
+# The Linux build comes first: its command-line case runner drives quarnel-cli.exe too.
 test-windows: build windows
 	bash tests/win32/run_wine_tests.sh $(WIN_BUILD) -E app_end_to_end
 
