@@ -100,9 +100,11 @@ int walk_open_root(DiscWalk* walk, DiscEntry* root) {
     std::vector<uint8_t> sector(DISC_SECTOR_SIZE);
     for (uint64_t i = 0;; ++i) {
         uint64_t number = 16 + i;
-        if (i == VOLUME_DESCRIPTORS_MAX ||
-            (number + 1) * DISC_SECTOR_SIZE > walk->volume.size) {
+        if (i == VOLUME_DESCRIPTORS_MAX) {
             return walk_fail(walk, DISC_IMAGE_INVALID, "no primary volume descriptor");
+        }
+        if ((number + 1) * DISC_SECTOR_SIZE > walk->volume.size) {
+            return walk_fail(walk, DISC_IMAGE_INVALID, "truncated within its volume descriptors");
         }
         if (!volume_read(walk, number * DISC_SECTOR_SIZE, sector.data(), DISC_SECTOR_SIZE)) {
             return 0;
@@ -149,8 +151,7 @@ int walk_list(DiscWalk* walk, const DiscEntry& folder, std::vector<DiscEntry>* e
         return walk_fail(walk, DISC_IMAGE_INVALID, "directory record past the end of the image");
     }
     std::vector<uint8_t> data(folder.size);
-    if (!volume_read(walk, uint64_t{folder.extent} * DISC_SECTOR_SIZE, data.data(),
-                     folder.size)) {
+    if (!volume_read(walk, uint64_t{folder.extent} * DISC_SECTOR_SIZE, data.data(), folder.size)) {
         return 0;
     }
     uint32_t at = 0;
@@ -209,7 +210,8 @@ int boot2_path(const std::string& text, std::vector<std::string>* names) {
         std::string key = line.substr(0, equals);
         size_t first = key.find_first_not_of(" \t");
         size_t last = key.find_last_not_of(" \t");
-        if (first == std::string::npos || !same_name(key.substr(first, last - first + 1), "BOOT2")) {
+        if (first == std::string::npos ||
+            !same_name(key.substr(first, last - first + 1), "BOOT2")) {
             continue;
         }
         std::string value = line.substr(equals + 1);
@@ -254,7 +256,10 @@ int file_is_elf(DiscWalk* walk, const DiscEntry& file, bool* elf) {
     if (!volume_read(walk, uint64_t{file.extent} * DISC_SECTOR_SIZE, magic, 4)) {
         return 0;
     }
-    *elf = memcmp(magic, "\x7F" "ELF", 4) == 0;
+    *elf = memcmp(magic,
+                  "\x7F"
+                  "ELF",
+                  4) == 0;
     return 1;
 }
 
@@ -322,8 +327,7 @@ int walk_find_boot(DiscWalk* walk, DiscBoot* boot) {
                 continue;
             }
             if (!extent_inside(walk, entry)) {
-                return walk_fail(walk, DISC_IMAGE_INVALID,
-                                 "file extent past the end of the image");
+                return walk_fail(walk, DISC_IMAGE_INVALID, "file extent past the end of the image");
             }
             bool elf = false;
             if (!file_is_elf(walk, entry, &elf)) {

@@ -33,7 +33,10 @@ DiscImageFormat disc_volume_detect(DiscReader* reader) {
     if (!disc_reader_read(reader, 0, start, sizeof start)) {
         return DISC_IMAGE_NONE;
     }
-    if (memcmp(start, "\x7F" "ELF", 4) == 0) {
+    if (memcmp(start,
+               "\x7F"
+               "ELF",
+               4) == 0) {
         return DISC_IMAGE_NONE;
     }
     if (memcmp(start, "CISO", 4) == 0) {

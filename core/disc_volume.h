@@ -26,7 +26,7 @@ struct DiscVolume {
     uint32_t block_size;
     uint32_t index_shift;
     std::vector<uint32_t> index; // block i is stored from entry i up to entry i + 1; bit 31: plain
-    int64_t cached_block;                // the block in `block`, or -1
+    int64_t cached_block;        // the block in `block`, or -1
     std::vector<uint8_t> block;
     std::vector<uint8_t> stored; // a stored block, or a run of raw sectors
 };

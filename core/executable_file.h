@@ -9,10 +9,10 @@
 #include "core/disc_image.h"
 
 struct ExecutableFile {
-    uint8_t* data;  // malloc'd; hand it to elf_image_from_bytes, which takes it over
+    uint8_t* data; // malloc'd; hand it to elf_image_from_bytes, which takes it over
     uint32_t size;
-    bool in_image;  // read out of a disc image
-    DiscBoot boot;  // in_image: where it lies in the image
+    bool in_image;            // read out of a disc image
+    DiscBoot boot;            // in_image: where it lies in the image
     std::string display_name; // "sample.elf", or "SLUS_203.12 in Game.iso"
 };
 
