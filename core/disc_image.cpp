@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/disc_cue.h"
+
 // ISO 9660 allows eight levels of folders; a BOOT2 path deeper than that names no real file.
 static const size_t PATH_DEPTH_MAX = 8;
 // Bounds on the work a crafted image can ask for: the largest folder read and the records
@@ -489,10 +491,38 @@ DiscImageStatus disc_image_reader_read_boot(DiscReader* reader, DiscBoot* boot, 
     return DISC_IMAGE_OK;
 }
 
+// Opens the image at `path` into *reader: the file itself, or the data file that a cue sheet
+// there names. Returns DISC_IMAGE_OK, or a refusal with its message (the reader then closed).
+static DiscImageStatus image_open(const char* path, DiscReader* reader, std::string* message) {
+    if (!disc_reader_open_file(reader, path)) {
+        return status_message(DISC_IMAGE_OPEN_FAILED, "", message);
+    }
+    if (disc_volume_detect(reader) != DISC_IMAGE_NONE || reader->size > DISC_CUE_SIZE_MAX) {
+        return DISC_IMAGE_OK;
+    }
+    std::string text(reader->size, '\0');
+    std::string data_path;
+    if (!disc_reader_read(reader, 0, text.data(), text.size()) ||
+        !disc_cue_data_file(text, path, &data_path)) {
+        return DISC_IMAGE_OK; // no cue sheet: the walk tells that this is no image
+    }
+    disc_reader_close(reader);
+    if (!disc_reader_open_file(reader, data_path.c_str())) {
+        return status_message(DISC_IMAGE_INVALID,
+                              "the cue sheet names " + data_path + ", which cannot be opened",
+                              message);
+    }
+    return DISC_IMAGE_OK;
+}
+
 DiscImageFormat disc_image_detect(const char* path) {
     DiscReader reader;
-    if (!disc_reader_open_file(&reader, path)) {
-        return DISC_IMAGE_NONE;
+    std::string message;
+    DiscImageStatus status = image_open(path, &reader, &message);
+    if (status != DISC_IMAGE_OK) {
+        // A cue sheet whose data file is missing still asks for an image: reading it then
+        // refuses it with that reason, instead of taking the text for an ELF file.
+        return status == DISC_IMAGE_INVALID ? DISC_IMAGE_RAW : DISC_IMAGE_NONE;
     }
     DiscImageFormat format = disc_volume_detect(&reader);
     disc_reader_close(&reader);
@@ -502,10 +532,11 @@ DiscImageFormat disc_image_detect(const char* path) {
 DiscImageStatus disc_image_find_boot(const char* path, DiscBoot* boot, std::string* message) {
     *boot = DiscBoot{};
     DiscReader reader;
-    if (!disc_reader_open_file(&reader, path)) {
-        return status_message(DISC_IMAGE_OPEN_FAILED, "", message);
+    DiscImageStatus status = image_open(path, &reader, message);
+    if (status != DISC_IMAGE_OK) {
+        return status;
     }
-    DiscImageStatus status = disc_image_reader_find_boot(&reader, boot, message);
+    status = disc_image_reader_find_boot(&reader, boot, message);
     disc_reader_close(&reader);
     return status;
 }
@@ -515,10 +546,11 @@ DiscImageStatus disc_image_read_boot(const char* path, DiscBoot* boot, uint8_t**
     *data = nullptr;
     *boot = DiscBoot{};
     DiscReader reader;
-    if (!disc_reader_open_file(&reader, path)) {
-        return status_message(DISC_IMAGE_OPEN_FAILED, "", message);
+    DiscImageStatus status = image_open(path, &reader, message);
+    if (status != DISC_IMAGE_OK) {
+        return status;
     }
-    DiscImageStatus status = disc_image_reader_read_boot(&reader, boot, data, message);
+    status = disc_image_reader_read_boot(&reader, boot, data, message);
     disc_reader_close(&reader);
     return status;
 }

@@ -31,11 +31,13 @@ enum DiscImageStatus : uint32_t {
 // The largest SYSTEM.CNF read: a real one is a few lines.
 static const uint64_t DISC_SYSTEM_CNF_MAX = 64 * 1024;
 
-// Tells by content whether the file at `path` is a disc image, and of which format. An ELF file,
-// an unreadable file or anything else gives DISC_IMAGE_NONE.
+// Tells by content whether the file at `path` is a disc image, and of which format. A cue sheet
+// stands for the image it names (DISC_IMAGE_RAW when that cannot be opened). An ELF file, an
+// unreadable file or anything else gives DISC_IMAGE_NONE.
 DiscImageFormat disc_image_detect(const char* path);
 
-// Finds the boot executable of the image at `path` and fills *boot. Returns DISC_IMAGE_OK, or
+// Finds the boot executable of the image at `path` (or of the image that the cue sheet there
+// names) and fills *boot. Returns DISC_IMAGE_OK, or
 // another status with the text for the user in *message.
 DiscImageStatus disc_image_find_boot(const char* path, DiscBoot* boot, std::string* message);
 

@@ -225,6 +225,38 @@ TEST(DiscImage, EveryFormatGivesTheLooseFileBytes) {
     }
 }
 
+// A cue sheet beside a raw image opens that image; one naming a missing file is refused.
+TEST(DiscImage, CueSheetsOpenTheImageTheyName) {
+    Bytes iso = make_iso("cue", layouts()[1].files, "");
+    write_bytes(work_dir() / "cue game.bin", raw_from_iso(iso, 2));
+    const std::pair<const char*, std::string> cases[] = {
+        {"game.cue", "FILE \"cue game.bin\" BINARY\r\n  TRACK 01 MODE2/2352\r\n"
+                     "    INDEX 01 00:00:00\r\n"},
+        {"lower.cue", "REM made by hand\nfile \"cue game.bin\" binary\ntrack 01 mode2/2352\n"},
+        {"missing.cue", "FILE \"gone.bin\" BINARY\n  TRACK 01 MODE1/2352\n"},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        fs::path cue = work_dir() / name;
+        write_text(cue, text);
+        ExecutableFile file;
+        std::string message;
+        ExecutableFileStatus status = executable_file_read(cue.string().c_str(), &file, &message);
+        if (std::string(name) == "missing.cue") {
+            EXPECT_EQ(status, EXECUTABLE_FILE_BAD_IMAGE);
+            EXPECT_EQ(message, "Invalid disc image (the cue sheet names " +
+                                   (work_dir() / "gone.bin").string() +
+                                   ", which cannot be opened)");
+            continue;
+        }
+        ASSERT_EQ(status, EXECUTABLE_FILE_OK) << message;
+        EXPECT_EQ(file.display_name, "SLUS_203.12 in " + std::string(name));
+        EXPECT_EQ(file.boot.path_in_image, "GAME/SLUS_203.12");
+        EXPECT_EQ(Bytes(file.data, file.data + file.size), sample());
+        free(file.data);
+    }
+}
+
 TEST(DiscImage, LooseFilesAreReadAsTheyAre) {
     ExecutableFile file;
     std::string message;
