@@ -32,6 +32,7 @@ struct DiscEntry {
 
 struct DiscWalk {
     DiscVolume volume;
+    uint64_t volume_sectors; // as the primary volume descriptor tells
     uint64_t records;
     DiscImageStatus status;
     std::string detail;
@@ -81,6 +82,23 @@ bool extent_inside(const DiscWalk* walk, const DiscEntry& entry) {
     return uint64_t{entry.extent} * DISC_SECTOR_SIZE + entry.size <= walk->volume.size;
 }
 
+// Checks that the image holds the extent of `entry`. One that the volume holds but the image
+// does not shows a truncated image; one past the volume too, a broken record (`detail`). An
+// image cut short after every part that is read still opens: some tools trim the padding.
+int walk_check_extent(DiscWalk* walk, const DiscEntry& entry, const char* detail) {
+    if (extent_inside(walk, entry)) {
+        return 1;
+    }
+    uint64_t end = uint64_t{entry.extent} * DISC_SECTOR_SIZE + entry.size;
+    if (end <= walk->volume_sectors * DISC_SECTOR_SIZE) {
+        return walk_fail(walk, DISC_IMAGE_INVALID,
+                         "truncated: the volume has " + std::to_string(walk->volume_sectors) +
+                             " sectors, the image " +
+                             std::to_string(walk->volume.size / DISC_SECTOR_SIZE));
+    }
+    return walk_fail(walk, DISC_IMAGE_INVALID, detail);
+}
+
 int volume_read(DiscWalk* walk, uint64_t offset, uint8_t* out, uint64_t size) {
     std::string why;
     if (!disc_volume_read(&walk->volume, offset, out, size, &why)) {
@@ -97,7 +115,7 @@ void record_parse(const uint8_t* record, DiscEntry* entry) {
     entry->name = plain_name(entry->name);
 }
 
-// The primary volume descriptor's root folder, after checking that the image holds the volume.
+// The root folder and the volume's size, from the primary volume descriptor.
 int walk_open_root(DiscWalk* walk, DiscEntry* root) {
     std::vector<uint8_t> sector(DISC_SECTOR_SIZE);
     for (uint64_t i = 0;; ++i) {
@@ -127,13 +145,7 @@ int walk_open_root(DiscWalk* walk, DiscEntry* root) {
         return walk_fail(walk, DISC_IMAGE_INVALID,
                          "logical block size " + std::to_string(block_size) + " is not 2048");
     }
-    uint64_t sectors = read_le32(sector.data() + 80);
-    uint64_t held = walk->volume.size / DISC_SECTOR_SIZE;
-    if (sectors > held) {
-        return walk_fail(walk, DISC_IMAGE_INVALID,
-                         "truncated: the volume has " + std::to_string(sectors) +
-                             " sectors, the image " + std::to_string(held));
-    }
+    walk->volume_sectors = read_le32(sector.data() + 80);
     const uint8_t* record = sector.data() + 156;
     if (record[0] < RECORD_HEADER_SIZE + 1) {
         return walk_fail(walk, DISC_IMAGE_INVALID, "root directory record broken");
@@ -149,8 +161,8 @@ int walk_list(DiscWalk* walk, const DiscEntry& folder, std::vector<DiscEntry>* e
         return walk_fail(walk, DISC_IMAGE_INVALID,
                          "folder of " + std::to_string(folder.size) + " bytes");
     }
-    if (!extent_inside(walk, folder)) {
-        return walk_fail(walk, DISC_IMAGE_INVALID, "directory record past the end of the image");
+    if (!walk_check_extent(walk, folder, "directory record past the end of the image")) {
+        return 0;
     }
     std::vector<uint8_t> data(folder.size);
     if (!volume_read(walk, uint64_t{folder.extent} * DISC_SECTOR_SIZE, data.data(), folder.size)) {
@@ -281,8 +293,8 @@ int walk_find_boot(DiscWalk* walk, DiscBoot* boot) {
             return walk_fail(walk, DISC_IMAGE_INVALID,
                              "SYSTEM.CNF of " + std::to_string(config->size) + " bytes");
         }
-        if (!extent_inside(walk, *config)) {
-            return walk_fail(walk, DISC_IMAGE_INVALID, "file extent past the end of the image");
+        if (!walk_check_extent(walk, *config, "file extent past the end of the image")) {
+            return 0;
         }
         std::string text(config->size, '\0');
         if (!volume_read(walk, uint64_t{config->extent} * DISC_SECTOR_SIZE,
@@ -328,8 +340,8 @@ int walk_find_boot(DiscWalk* walk, DiscBoot* boot) {
             if ((entry.flags & FLAG_FOLDER) != 0) {
                 continue;
             }
-            if (!extent_inside(walk, entry)) {
-                return walk_fail(walk, DISC_IMAGE_INVALID, "file extent past the end of the image");
+            if (!walk_check_extent(walk, entry, "file extent past the end of the image")) {
+                return 0;
             }
             bool elf = false;
             if (!file_is_elf(walk, entry, &elf)) {
@@ -348,8 +360,8 @@ int walk_find_boot(DiscWalk* walk, DiscBoot* boot) {
         path.push_back(file.name);
     }
 
-    if (!extent_inside(walk, file)) {
-        return walk_fail(walk, DISC_IMAGE_INVALID, "file extent past the end of the image");
+    if (!walk_check_extent(walk, file, "file extent past the end of the image")) {
+        return 0;
     }
     if ((file.flags & FLAG_MORE_EXTENTS) != 0) {
         return walk_fail(walk, DISC_IMAGE_INVALID, "the boot executable has several extents");
