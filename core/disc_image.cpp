@@ -159,7 +159,7 @@ int walk_list(DiscWalk* walk, const DiscEntry& folder, std::vector<DiscEntry>* e
     entries->clear();
     if (folder.size > FOLDER_SIZE_MAX) {
         return walk_fail(walk, DISC_IMAGE_INVALID,
-                         "folder of " + std::to_string(folder.size) + " bytes");
+                         "folder too large: " + std::to_string(folder.size) + " bytes");
     }
     if (!walk_check_extent(walk, folder, "directory record past the end of the image")) {
         return 0;
@@ -291,7 +291,7 @@ int walk_find_boot(DiscWalk* walk, DiscBoot* boot) {
     if (const DiscEntry* config = find_entry(entries, "SYSTEM.CNF", false)) {
         if (config->size > DISC_SYSTEM_CNF_MAX) {
             return walk_fail(walk, DISC_IMAGE_INVALID,
-                             "SYSTEM.CNF of " + std::to_string(config->size) + " bytes");
+                             "SYSTEM.CNF too large: " + std::to_string(config->size) + " bytes");
         }
         if (!walk_check_extent(walk, *config, "file extent past the end of the image")) {
             return 0;

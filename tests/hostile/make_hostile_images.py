@@ -184,7 +184,7 @@ def cases():
         "directory record loops back to a parent folder")
     image, at = in_folder()
     yield "folder_too_large", bend(image, at["GAME"], size=64 << 20), invalid(
-        "folder of 67108864 bytes")
+        "folder too large: 67108864 bytes")
     image, at = game()
     yield "file_larger_than_image", bend(image, at["SLUS_203.12"], size=0x7FFF0000), invalid(
         "file extent past the end of the image")
@@ -196,7 +196,7 @@ def cases():
         "the boot executable has several extents")
     big = b"VER = 1.00\r\n" * (2 * 1024 * 1024 // 12) + CNF
     image, at = iso({"SYSTEM.CNF": big, "SLUS_203.12": ELF})
-    yield "cnf_megabytes", image, invalid("SYSTEM.CNF of %d bytes" % len(big))
+    yield "cnf_megabytes", image, invalid("SYSTEM.CNF too large: %d bytes" % len(big))
     image, at = iso({"SYSTEM.CNF": b"BOOT = cdrom:\\SLUS_203.12;1\r\n", "SLUS_203.12": ELF})
     yield "cnf_without_boot2", image, no_boot("SYSTEM.CNF has no BOOT2 line")
     image, at = iso({"SYSTEM.CNF": b"BOOT2 = cdrom0:\\\r\n", "SLUS_203.12": ELF})
