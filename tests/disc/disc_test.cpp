@@ -287,6 +287,28 @@ TEST(DiscImage, LooseFilesAreReadAsTheyAre) {
     EXPECT_EQ(message, "Not a disc image");
 }
 
+// Extracting: the bytes land whole under the target's name, or the old file stays as it was.
+TEST(DiscImage, ExtractedExecutableIsSavedWhole) {
+    fs::path folder = work_dir() / "extract";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::path target = folder / "SLUS_203.12";
+    write_text(target, "old");
+    EXPECT_EQ(
+        executable_file_save(target.string().c_str(), sample().data(), uint32_t(sample().size())),
+        EXECUTABLE_SAVE_OK);
+    EXPECT_EQ(read_bytes(target), sample());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    fs::path nowhere = folder / "missing" / "SLUS_203.12";
+    EXPECT_EQ(
+        executable_file_save(nowhere.string().c_str(), sample().data(), uint32_t(sample().size())),
+        EXECUTABLE_SAVE_OPEN_FAILED);
+    EXPECT_EQ(executable_file_save("/dev/null", sample().data(), uint32_t(sample().size())),
+              EXECUTABLE_SAVE_OK);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
 TEST(DiscImage, SerialsFromConsoleFileNames) {
     const std::pair<const char*, const char*> cases[] = {
         {"SLUS_203.12", "SLUS-20312"}, {"slps_150.01", "SLPS-15001"},
