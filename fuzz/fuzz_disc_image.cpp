@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             free_elf_image(elf);
         }
     } else {
-        // Only a compressed block can fail after the walk: the file's own data.
+        // After the walk only the file's own data can fail: a raw sector without its sync
+        // pattern, a block that does not inflate.
         fuzz_require(boot.format == DISC_IMAGE_NONE, "a refusal that keeps its record");
     }
     free(image);
