@@ -371,22 +371,21 @@ void put_both32(Bytes* bytes, size_t at, uint32_t value) {
     }
 }
 
-// A DVD-sized image (4.7 GB, sparse: it costs no disk) whose boot executable lies near its end:
-// only the descriptors, the root folder, SYSTEM.CNF and the executable are read.
-TEST(DiscImage, LargeImageIsNotReadWhole) {
-    Bytes iso = make_iso("large", layouts()[0].files, "");
-    const uint64_t sectors = 4700000000ull / 2048;
-    const uint64_t boot_sector = sectors - 100;
-    // Point the executable's record at the far sector and make the volume that large.
-    const std::string name = "SLUS_203.12;1";
-    auto it = std::search(iso.begin(), iso.end(), name.begin(), name.end());
-    ASSERT_NE(it, iso.end());
+// A sparse copy of the root layout's ISO of `sectors` sectors (it costs no disk), its
+// executable moved to `boot_sector` and given `boot_size` bytes in its record.
+fs::path make_sparse_image(const std::string& name, uint64_t sectors, uint64_t boot_sector,
+                           uint32_t boot_size) {
+    Bytes iso = make_iso(name, layouts()[0].files, "");
+    const std::string file_name = "SLUS_203.12;1";
+    auto it = std::search(iso.begin(), iso.end(), file_name.begin(), file_name.end());
+    EXPECT_NE(it, iso.end());
     size_t record = size_t(it - iso.begin()) - 33;
-    ASSERT_EQ(iso[record + 32], name.size());
+    EXPECT_EQ(iso[record + 32], file_name.size());
     put_both32(&iso, record + 2, uint32_t(boot_sector));
+    put_both32(&iso, record + 10, boot_size);
     put_both32(&iso, 16 * 2048 + 80, uint32_t(sectors));
 
-    fs::path path = work_dir() / "large.iso";
+    fs::path path = work_dir() / (name + ".iso");
     fs::remove(path);
     write_bytes(path, iso);
     {
@@ -395,7 +394,31 @@ TEST(DiscImage, LargeImageIsNotReadWhole) {
         out.write(reinterpret_cast<const char*>(sample().data()), std::streamsize(sample().size()));
     }
     fs::resize_file(path, sectors * 2048);
-    ASSERT_EQ(fs::file_size(path), sectors * 2048);
+    EXPECT_EQ(fs::file_size(path), sectors * 2048);
+    return path;
+}
+
+// A boot executable of 2 GiB is refused before anything of it is read (ElfImage's limit).
+TEST(DiscImage, BootExecutableOf2GiBIsRefused) {
+    fs::path path = make_sparse_image("huge_boot", 3000000000ull / 2048, 1000, 0x80000000u);
+    DiscReader reader;
+    ASSERT_TRUE(disc_reader_open_file(&reader, path.string().c_str()));
+    DiscBoot boot;
+    uint8_t* data = nullptr;
+    std::string message;
+    EXPECT_EQ(disc_image_reader_read_boot(&reader, &boot, &data, &message), DISC_IMAGE_INVALID);
+    EXPECT_EQ(message, "Invalid disc image (the boot executable is 2 GiB or more)");
+    EXPECT_EQ(data, nullptr);
+    EXPECT_LT(reader.bytes_read, 64u * 1024);
+    disc_reader_close(&reader);
+    fs::remove(path);
+}
+
+// A DVD-sized image (4.7 GB) whose boot executable lies near its end: only the descriptors, the
+// root folder, SYSTEM.CNF and the executable are read.
+TEST(DiscImage, LargeImageIsNotReadWhole) {
+    const uint64_t sectors = 4700000000ull / 2048;
+    fs::path path = make_sparse_image("large", sectors, sectors - 100, uint32_t(sample().size()));
 
     auto start = std::chrono::steady_clock::now();
     DiscReader reader;
