@@ -82,7 +82,7 @@ char* cli_input_read(const char* path) {
         cli_report_file(path, "Error allocating memory for file", nullptr);
         break;
     case -4:
-        // Opened but unreadable, such as a folder where the system lets one be opened.
+        // Opened but unreadable.
         cli_report_line(cli_report_system_text(path, "Error reading file", error));
         break;
     default:

@@ -311,7 +311,12 @@ std::string output_dir_target(const CliOptions* options, const std::string& path
     char name[512];
     save_name_final(options->format == FORMAT_PNACH, checksum, path_base(path).c_str(), name,
                     sizeof name);
-    return (std::filesystem::path(options->output_dir) / name).string();
+    // Joined by hand: the same spelling in messages on every system ('/' serves Windows too).
+    std::string dir = options->output_dir;
+    if (dir.back() != '/') {
+        dir += '/';
+    }
+    return dir + name;
 }
 
 // A search over several files, or into --output-dir.

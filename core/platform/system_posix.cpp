@@ -196,9 +196,10 @@ int system_stream_read_all(const char* path, uint32_t limit, char** data, uint32
     }
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        // Refused as Windows refuses to open one.
         close(fd);
         *system_error = EISDIR;
-        return -4;
+        return 0;
     }
     size_t capacity = 65536;
     size_t length = 0;
@@ -280,6 +281,7 @@ struct MapSlot {
 
 MapSlot map_slots[MAP_SLOTS];
 std::atomic<int> fault_handler_installed{0};
+uintptr_t page_size = 4096; // read once before the handler is installed
 struct sigaction previous_bus_action;
 
 void bus_fault_handle(int signal, siginfo_t* info, void* context) {
@@ -290,8 +292,7 @@ void bus_fault_handle(int signal, siginfo_t* info, void* context) {
         if (length == 0 || address < start || address - start >= length) {
             continue;
         }
-        uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-        uintptr_t from = address & ~(page - 1);
+        uintptr_t from = address & ~(page_size - 1);
         void* zeros = mmap(reinterpret_cast<void*>(from), start + length - from, PROT_READ,
                            MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         slot.damaged.store(1);

@@ -72,7 +72,7 @@ class CliFiles : public testing::Test {
 TEST_F(CliFiles, ProcessSubstitutionIsReadToItsEnd) {
     elf_write(0x1000);
     Outcome r = run("--format address --search <(printf \"# comment\\n00000000\\n\" | grep -v ^#) "
-                "game.elf");
+                    "game.elf");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("//Search pattern: 00000000\r\n", 0), 0u) << r.out;
