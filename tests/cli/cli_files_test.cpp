@@ -89,6 +89,34 @@ TEST_F(CliFiles, PipeWithoutWriterIsRefusedNotWaitedFor) {
     EXPECT_EQ(r.err, "quarnel-cli: p: Error reading file (no program writes to the pipe)\n");
 }
 
+// Files that exist but cannot be read, even by root: a read the system refuses, and a link
+// that leads round in a circle.
+TEST_F(CliFiles, UnreadableFilesAreNamedWithTheSystemsReason) {
+    elf_write(0x1000);
+    fs::create_symlink("loop", dir + "/loop");
+    const struct {
+        const char* arguments;
+        const char* err;
+    } cases[] = {
+        {"--search /proc/self/mem game.elf",
+         "quarnel-cli: /proc/self/mem: Error reading file (Input/output error)\n"},
+        {"--search loop game.elf",
+         "quarnel-cli: loop: Error opening file (Too many levels of symbolic links)\n"},
+        {"--search /dev/null loop",
+         "quarnel-cli: loop: Invalid ELF file (Too many levels of symbolic links)\n"},
+        {"--checksum /proc/self/status",
+         "quarnel-cli: /proc/self/status: Invalid ELF file (too short for an ELF header)\n"},
+        {"--search /dev/null /dev/null",
+         "quarnel-cli: /dev/null: Invalid ELF file (not a regular file)\n"},
+    };
+    for (const auto& c : cases) {
+        Outcome r = run(c.arguments);
+        EXPECT_EQ(r.status, 2) << c.arguments;
+        EXPECT_EQ(r.out, "") << c.arguments;
+        EXPECT_EQ(r.err, c.err) << c.arguments;
+    }
+}
+
 TEST_F(CliFiles, EndlessPipeStopsAtTheLimit) {
     elf_write(0x1000);
     Outcome r = run("--search <(head -c 300000000 /dev/zero) game.elf");
