@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "cli/cli_elf.h"
@@ -188,17 +189,27 @@ int stdout_write(const char* text, size_t length) {
     return 1;
 }
 
-// Writes a whole result file. Returns 1, or 0 after the message.
-int result_file_write(const char* path, const char* text, size_t length) {
+// Writes a whole result file. Returns "", or the message line of the failure. Safe from any
+// thread.
+std::string result_file_write_problem(const char* path, const char* text, size_t length) {
     uint32_t error = 0;
     FileWriteStatus status = file_write_all(path, text, uint32_t(length), &error);
     if (status == FILE_WRITE_OK) {
-        return 1;
+        return "";
     }
-    cli_report_line(cli_report_system_text(
+    return cli_report_system_text(
         path, status == FILE_WRITE_OPEN_FAILED ? "Error opening file" : "Error writing file",
-        error));
-    return 0;
+        error);
+}
+
+// Writes a whole result file. Returns 1, or 0 after the message.
+int result_file_write(const char* path, const char* text, size_t length) {
+    std::string problem = result_file_write_problem(path, text, length);
+    if (!problem.empty()) {
+        cli_report_line(problem);
+        return 0;
+    }
+    return 1;
 }
 
 // Runs job(i) for i below `count` on `workers` threads and hands each result to consume(i)
@@ -305,6 +316,14 @@ std::string path_base(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
 
+// A path's canonical spelling (as far as it exists), folded: two paths with one key are one
+// file. Falls back to the path itself.
+std::string path_key(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+    return name_folded(error ? path : canonical.string());
+}
+
 // Where --output-dir puts the result of `path`.
 std::string output_dir_target(const CliOptions* options, const std::string& path,
                               uint32_t checksum) {
@@ -327,6 +346,11 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
     }
     const size_t count = paths.size();
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    if (options->output_dir) {
+        // Each result file is flushed to the disk before it replaces its name, which waits on
+        // the disk rather than the processor: more writers let those waits overlap.
+        workers = std::max(workers, 8u);
+    }
     workers = unsigned(std::min<size_t>(workers, count));
     // Many files share the processors one file per thread; a single file keeps the engine's
     // own division of its work.
@@ -362,19 +386,26 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
         for (size_t i = 0; i < count; ++i) {
             targets[i] = output_dir_target(options, paths[i], checksums[i]);
         }
+        // Hashed, so that long lists stay fast: names by their folded spelling, inputs by
+        // their canonical path.
+        std::unordered_map<std::string, size_t> names;
+        std::unordered_map<std::string, size_t> inputs;
+        for (size_t j = 0; j < count; ++j) {
+            inputs.emplace(path_key(paths[j]), j);
+        }
         for (size_t i = 0; i < count; ++i) {
-            for (size_t j = 0; j < count; ++j) {
-                std::error_code same_error;
-                bool clash = j < i && name_folded(targets[i]) == name_folded(targets[j]);
-                // Nor may a result replace one of the files being searched.
-                bool over_input = std::filesystem::equivalent(targets[i], paths[j], same_error);
-                if (clash || over_input) {
-                    cli_report_line(
-                        "quarnel-cli: " + paths[j] + " and " + paths[i] +
-                        (clash ? " would both be written to " : " would be replaced by ") +
-                        targets[i]);
-                    return CLI_EXIT_FAILURE;
-                }
+            auto named = names.emplace(name_folded(targets[i]), i);
+            if (!named.second) {
+                cli_report_line("quarnel-cli: " + paths[named.first->second] + " and " + paths[i] +
+                                " would both be written to " + targets[i]);
+                return CLI_EXIT_FAILURE;
+            }
+            // Nor may a result replace one of the files being searched.
+            auto input = inputs.find(path_key(targets[i]));
+            if (input != inputs.end()) {
+                cli_report_line("quarnel-cli: " + paths[input->second] + " would be replaced by " +
+                                targets[i]);
+                return CLI_EXIT_FAILURE;
             }
         }
     }
@@ -384,8 +415,24 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
     files_run_ordered(
         count, workers,
         [&](size_t i) {
-            return file_search(options, patterns, paths[i].c_str(), tuning,
-                               pnach && options->output_dir);
+            std::unique_ptr<FileResult> result = file_search(options, patterns, paths[i].c_str(),
+                                                             tuning, pnach && options->output_dir);
+            // Result files are written by the workers: each write waits for the disk.
+            if (options->output_dir && result->status != CLI_EXIT_FAILURE) {
+                if (pnach && output_dir_target(options, paths[i], result->checksum) != targets[i]) {
+                    // The file changed between the passes: its new name was not checked.
+                    result->problem =
+                        cli_report_file_text(paths[i].c_str(), "Error reading file",
+                                             "the file changed while it was searched");
+                } else {
+                    result->problem = result_file_write_problem(
+                        targets[i].c_str(), result->text.text, result->text.length);
+                }
+                if (!result->problem.empty()) {
+                    result->status = CLI_EXIT_FAILURE;
+                }
+            }
+            return result;
         },
         [&](size_t i, FileResult* result) {
             if (result->status == CLI_EXIT_FAILURE) {
@@ -395,18 +442,7 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
             }
             matched = matched || result->status == CLI_EXIT_FOUND;
             if (options->output_dir) {
-                std::string target =
-                    pnach ? output_dir_target(options, paths[i], result->checksum) : targets[i];
-                if (target != targets[i]) {
-                    // The file changed between the passes: its new name was not checked.
-                    cli_report_file(paths[i].c_str(), "Error reading file",
-                                    "the file changed while it was searched");
-                    failed = true;
-                } else if (!result_file_write(target.c_str(), result->text.text,
-                                              result->text.length)) {
-                    failed = true;
-                }
-                return;
+                return; // written by the worker
             }
             std::string header = count > 1 ? "//File: " + paths[i] + "\r\n" : "";
             // Each header stands on a line of its own, also after "No matches found".
