@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -147,8 +148,8 @@ void file_scan(const CliOptions* options, const Patterns* patterns, CliElf* elf,
     result->text_ready = true;
     if (!result_render(&result->text, &patterns->search, &patterns->replace, list.head, &elf->image,
                        options->swap, options->format)) {
+        // The failure has been reported through the sink already.
         free_matches(list.head);
-        result->problem = cli_report_file_text(path, "Error allocating memory", nullptr);
         return;
     }
     if (want_checksum) {
@@ -241,18 +242,20 @@ void files_run_ordered(size_t count, unsigned workers,
             changed.notify_all();
         }
     };
+    // The calling thread writes; `workers` threads search. When no thread can be started,
+    // the calling thread searches each file itself just before writing it.
     std::vector<std::thread> threads;
-    for (unsigned k = 1; k < workers; ++k) {
-        threads.emplace_back(work);
-    }
-    // With one worker (or no thread to spare) the calling thread searches too.
-    std::thread helper;
-    if (threads.empty()) {
-        helper = std::thread(work);
+    try {
+        for (unsigned k = 0; k < workers; ++k) {
+            threads.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
     }
     for (size_t i = 0; i < count; ++i) {
         std::unique_ptr<FileResult> result;
-        {
+        if (threads.empty()) {
+            result = job(i);
+        } else {
             std::unique_lock<std::mutex> guard(lock);
             changed.wait(guard, [&] { return done[i] != nullptr; });
             result = std::move(done[i]);
@@ -265,9 +268,6 @@ void files_run_ordered(size_t count, unsigned workers,
     }
     for (std::thread& thread : threads) {
         thread.join();
-    }
-    if (helper.joinable()) {
-        helper.join();
     }
 }
 
@@ -436,7 +436,9 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
         },
         [&](size_t i, FileResult* result) {
             if (result->status == CLI_EXIT_FAILURE) {
-                cli_report_line(result->problem);
+                if (!result->problem.empty()) {
+                    cli_report_line(result->problem);
+                }
                 failed = true;
                 return;
             }
@@ -499,7 +501,9 @@ CliExit cli_run_search(const CliOptions* options) {
     cli_elf_close(&elf);
     patterns_free(&patterns);
     if (result.status == CLI_EXIT_FAILURE) {
-        cli_report_line(result.problem);
+        if (!result.problem.empty()) {
+            cli_report_line(result.problem);
+        }
         return CLI_EXIT_FAILURE;
     }
     if (options->output_path && std::strcmp(options->output_path, "-") != 0) {
