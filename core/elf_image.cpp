@@ -146,17 +146,9 @@ uint32_t elf_image_checksum(const ElfImage* image) {
 }
 
 ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
-    return elf_image_from_bytes_status(data, size, nullptr);
-}
-
-ElfImage* elf_image_from_bytes_status(uint8_t* data, uint32_t size, ElfStatus* status) {
     // A new file replaces the old one; releasing first keeps a forgotten release from leaking.
     free_elf_image(&current_image);
-    ElfStatus parsed = elf_image_parse(data, size, &current_image);
-    if (status) {
-        *status = parsed;
-    }
-    if (parsed != ELF_OK) {
+    if (elf_image_parse(data, size, &current_image) != ELF_OK) {
         free(data);
         current_image = ElfImage{};
         return nullptr;

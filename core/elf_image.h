@@ -42,9 +42,6 @@ enum ElfStatus : uint32_t {
 // A short lower-case text for `status` ("not an ELF file", ...), for messages.
 const char* elf_status_text(ElfStatus status);
 
-// Like elf_image_from_bytes, also telling why the bytes were refused (`status` may be null).
-ElfImage* elf_image_from_bytes_status(uint8_t* data, uint32_t size, ElfStatus* status);
-
 // Builds an image record over bytes the caller owns, without copying them; reentrant (no
 // static record). `data` must outlive the record. The record's checksum is left 0: see
 // elf_image_checksum.
