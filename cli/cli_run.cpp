@@ -369,22 +369,31 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
         // PNACH names come from the checksums: a first pass learns them, so that two files
         // giving one name are refused before anything is written.
         std::vector<uint32_t> checksums(count, 0);
+        std::vector<bool> named(count, true);
         if (pnach) {
             files_run_ordered(
                 count, workers,
                 [&](size_t i) {
                     auto result = std::make_unique<FileResult>();
+                    result->status = CLI_EXIT_FAILURE;
                     CliElf elf{};
                     if (cli_elf_open(paths[i].c_str(), &elf, &result->problem)) {
                         result->checksum = elf_image_checksum(&elf.image);
+                        if (!cli_elf_damaged(&elf)) {
+                            result->status = CLI_EXIT_FOUND;
+                        }
                     }
                     cli_elf_close(&elf);
                     return result;
                 },
-                [&](size_t i, FileResult* result) { checksums[i] = result->checksum; });
+                [&](size_t i, FileResult* result) {
+                    checksums[i] = result->checksum;
+                    named[i] = result->status != CLI_EXIT_FAILURE;
+                });
         }
         for (size_t i = 0; i < count; ++i) {
-            targets[i] = output_dir_target(options, paths[i], checksums[i]);
+            // A file that cannot be read has no name; its search fails again and says why.
+            targets[i] = named[i] ? output_dir_target(options, paths[i], checksums[i]) : "";
         }
         // Hashed, so that long lists stay fast: names by their folded spelling, inputs by
         // their canonical path.
@@ -394,9 +403,12 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
             inputs.emplace(path_key(paths[j]), j);
         }
         for (size_t i = 0; i < count; ++i) {
-            auto named = names.emplace(name_folded(targets[i]), i);
-            if (!named.second) {
-                cli_report_line("quarnel-cli: " + paths[named.first->second] + " and " + paths[i] +
+            if (!named[i]) {
+                continue;
+            }
+            auto known = names.emplace(name_folded(targets[i]), i);
+            if (!known.second) {
+                cli_report_line("quarnel-cli: " + paths[known.first->second] + " and " + paths[i] +
                                 " would both be written to " + targets[i]);
                 return CLI_EXIT_FAILURE;
             }
