@@ -11,6 +11,7 @@
 #include "app/trace_texts.h"
 #include "core/file_io.h"
 #include "core/report.h"
+#include "core/save_name.h"
 #include "core/search_rules.h"
 #include "gui/gui.h"
 
@@ -131,17 +132,19 @@ void result_save() {
     }
     const char* path = nullptr;
     if (pnach == GUI_CHECKED) {
+        // The name comes from core/save_name, which quarnel-cli --output-dir uses as well.
         char name[16];
-        std::snprintf(name, sizeof name, "%08X.PNACH",
-                      static_cast<unsigned>(loaded_image->checksum));
-        if (!TRACE_CALL(
-                EVENT_HANDLER, 310, UNIT, MSG_CONTROL,
-                gui_dialog_save_file(nullptr, name, nullptr, ".PNACH", FILTER_PNACH, &path))) {
+        save_name_propose(true, loaded_image->checksum, loaded_file_name, name, sizeof name);
+        if (!TRACE_CALL(EVENT_HANDLER, 310, UNIT, MSG_CONTROL,
+                        gui_dialog_save_file(nullptr, name, nullptr,
+                                             save_name_default_extension(true), FILTER_PNACH,
+                                             &path))) {
             return;
         }
     } else if (!TRACE_CALL(EVENT_HANDLER, 314, UNIT, MSG_CONTROL,
-                           gui_dialog_save_file(nullptr, loaded_file_name, nullptr, ".txt",
-                                                FILTER_TEXT, &path))) {
+                           gui_dialog_save_file(nullptr, loaded_file_name, nullptr,
+                                                save_name_default_extension(false), FILTER_TEXT,
+                                                &path))) {
         return;
     }
     if (path == nullptr) {

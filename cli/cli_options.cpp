@@ -8,7 +8,7 @@
 const char* const CLI_USAGE =
     "usage: quarnel-cli [--endian big|little] [--align byte|half|word] [--range exec|data]\n"
     "                   [--format address|offset|pnach|raw] --search FILE [--replace FILE]\n"
-    "                   [--output FILE] ELF\n"
+    "                   [--output FILE | --output-dir DIR] [--files-from LIST] ELF...\n"
     "       quarnel-cli --checksum ELF\n"
     "       quarnel-cli --help | --version\n";
 
@@ -26,18 +26,31 @@ const char* const CLI_HELP =
     "  --search FILE         search patterns, one per line (required)\n"
     "  --replace FILE        replace patterns, one per line (required by pnach and raw)\n"
     "  --output FILE         write the result to FILE (\"-\": standard output)\n"
+    "  --output-dir DIR      write one result file per ELF into DIR, named as the window's\n"
+    "                        Save proposes: CHECKSUM.PNACH for pnach, else the ELF's name\n"
+    "                        (with .txt when it has no extension)\n"
+    "  --files-from LIST     search the ELF files listed in LIST too, one path per line\n"
+    "                        (\"-\": standard input)\n"
     "  --checksum ELF        print the file's checksum (the name of its PNACH file)\n"
     "  --help, --version     print this text or the version\n"
     "\n"
-    "FILE \"-\" reads standard input (for one of --search and --replace at most). A pattern\n"
-    "file that is named but cannot be read is an error with every format, also when the\n"
-    "format does not use replace patterns.\n"
+    "FILE \"-\" reads standard input (for one of --search, --replace and --files-from at\n"
+    "most); pipes and process substitutions such as <(grep -v '^#' patterns.txt) are read to\n"
+    "their end (at most 256 MiB). A pattern file that is named but cannot be read is an\n"
+    "error with every format, also when the format does not use replace patterns.\n"
     "\n"
     "The result is written byte for byte as the window shows it: CR LF line ends, and\n"
     "\"No matches found\" without a line end when nothing matched.\n"
     "\n"
+    "Several ELF files are searched at once on all processors with patterns read once. Each\n"
+    "file's result is written in the given order, preceded by a line \"//File: PATH\" (on a\n"
+    "line of its own); a file that cannot be searched is reported on standard error and the\n"
+    "others are still searched. Two files that would give one name in --output-dir are\n"
+    "refused before anything is written.\n"
+    "\n"
     "Exit status: 0 the search found at least one match, 1 it found none, 2 anything else\n"
-    "(a message on standard error, nothing on standard output).\n";
+    "(a message on standard error, nothing on standard output). With several files: 2 when\n"
+    "any file failed, else 0 when any matched, else 1.\n";
 
 namespace {
 
@@ -49,6 +62,8 @@ enum OptionId : unsigned {
     OPTION_SEARCH,
     OPTION_REPLACE,
     OPTION_OUTPUT,
+    OPTION_OUTPUT_DIR,
+    OPTION_FILES_FROM,
     OPTION_CHECKSUM, // the options from here on choose a mode and take no value
     OPTION_HELP,
     OPTION_VERSION,
@@ -62,9 +77,9 @@ struct OptionName {
 
 // In the order of OptionId.
 const OptionName option_names[OPTION_COUNT] = {
-    {"--endian", true}, {"--align", true},    {"--range", true},  {"--format", true},
-    {"--search", true}, {"--replace", true},  {"--output", true}, {"--checksum", false},
-    {"--help", false},  {"--version", false},
+    {"--endian", true},     {"--align", true},     {"--range", true},  {"--format", true},
+    {"--search", true},     {"--replace", true},   {"--output", true}, {"--output-dir", true},
+    {"--files-from", true}, {"--checksum", false}, {"--help", false},  {"--version", false},
 };
 
 // Picks `value` from `choices` (null-terminated); returns its index or -1.
@@ -130,6 +145,10 @@ int option_apply(unsigned index, const char* value, CliOptions* options, char* p
         options->search_path = value;
     } else if (index == OPTION_REPLACE) {
         options->replace_path = value;
+    } else if (index == OPTION_OUTPUT_DIR) {
+        options->output_dir = value;
+    } else if (index == OPTION_FILES_FROM) {
+        options->files_from = value;
     } else {
         options->output_path = value;
     }
@@ -153,12 +172,10 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         if (options_ended || arg[0] != '-' || arg[1] == '\0') {
-            if (options->elf_path) {
-                std::snprintf(problem, problem_size, "quarnel-cli: more than one ELF file ('%s')",
-                              arg);
-                return 0;
+            if (!options->elf_path) {
+                options->elf_path = arg;
             }
-            options->elf_path = arg;
+            options->elf_paths.push_back(arg);
             continue;
         }
         if (std::strcmp(arg, "--") == 0) {
@@ -229,8 +246,18 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
         }
         return 1;
     }
-    if (!options->elf_path) {
+    if (options->mode == CLI_MODE_CHECKSUM && options->elf_paths.size() > 1) {
+        std::snprintf(problem, problem_size, "quarnel-cli: more than one ELF file ('%s')",
+                      options->elf_paths[1]);
+        return 0;
+    }
+    if (!options->elf_path && !options->files_from) {
         std::snprintf(problem, problem_size, "quarnel-cli: no ELF file given");
+        return 0;
+    }
+    if (options->output_path && options->output_dir) {
+        std::snprintf(problem, problem_size,
+                      "quarnel-cli: --output and --output-dir cannot be used together");
         return 0;
     }
     if (options->mode == CLI_MODE_SEARCH) {
@@ -238,11 +265,15 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
             std::snprintf(problem, problem_size, "quarnel-cli: --search FILE is required");
             return 0;
         }
-        if (options->replace_path && std::strcmp(options->search_path, "-") == 0 &&
-            std::strcmp(options->replace_path, "-") == 0) {
+        int readers = 0;
+        for (const char* path :
+             {options->search_path, options->replace_path, options->files_from}) {
+            readers += path && std::strcmp(path, "-") == 0 ? 1 : 0;
+        }
+        if (readers > 1) {
             std::snprintf(problem, problem_size,
-                          "quarnel-cli: only one of --search and --replace can read standard "
-                          "input");
+                          "quarnel-cli: only one of --search, --replace and --files-from can "
+                          "read standard input");
             return 0;
         }
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/result_format.h"
 
@@ -21,10 +22,14 @@ struct CliOptions {
     const char* search_path;  // "-" for standard input; null when not given
     const char* replace_path; // "-" for standard input; null when not given
     const char* output_path;  // null for standard output
-    const char* elf_path;
+    const char* output_dir;   // --output-dir: one result file per ELF; null when not given
+    const char* files_from;   // --files-from: a list of ELF paths ("-": standard input)
+    const char* elf_path;     // the first ELF named on the command line, null when none
+    std::vector<const char*> elf_paths; // every ELF named on the command line, in order
 };
 
-// Fills `options` from the arguments (argv[1] .. argv[argc-1]); the strings stay argv's.
+// Fills `options` from the arguments (argv[1] .. argv[argc-1]); the strings stay argv's. A
+// search with --files-from may name no ELF here: the list supplies them.
 //   problem, problem_size: receives a one-line description of a usage error.
 // Returns 1 when the command line is usable, 0 on a usage error.
 int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,

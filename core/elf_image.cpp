@@ -43,25 +43,42 @@ static void ranges_free(ElfImage* image) {
     }
 }
 
-ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
-    // A new file replaces the old one; releasing first keeps a forgotten release from leaking.
-    free_elf_image(&current_image);
-    if (!data) {
-        return nullptr;
+const char* elf_status_text(ElfStatus status) {
+    switch (status) {
+    case ELF_OK:
+        return "no fault";
+    case ELF_TOO_SHORT:
+        return "too short for an ELF header";
+    case ELF_TOO_LARGE:
+        return "2 GiB or larger";
+    case ELF_NOT_ELF:
+        return "not an ELF file";
+    case ELF_TABLE_CUT_SHORT:
+        return "program header table cut short";
+    case ELF_NO_MEMORY:
+        return "out of memory";
     }
-    if (size < ELF_HEADER_SIZE || size >= 0x80000000u ||
-        memcmp(data,
+    return "unknown fault";
+}
+
+ElfStatus elf_image_parse(const uint8_t* data, uint32_t size, ElfImage* out) {
+    *out = ElfImage{};
+    if (!data || size < ELF_HEADER_SIZE) {
+        return ELF_TOO_SHORT;
+    }
+    if (size >= 0x80000000u) {
+        return ELF_TOO_LARGE;
+    }
+    if (memcmp(data,
                "\x7F"
                "ELF",
                4) != 0) {
-        free(data);
-        return nullptr;
+        return ELF_NOT_ELF;
     }
     uint64_t table = read_le32(data + 28);
     uint32_t entries = read_le16(data + 44);
     if (entries > 0 && table + uint64_t{PROGRAM_HEADER_SIZE} * entries > size) {
-        free(data);
-        return nullptr;
+        return ELF_TABLE_CUT_SHORT;
     }
 
     uint32_t counts[2] = {0, 0};
@@ -72,7 +89,7 @@ ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
         }
     }
 
-    ElfImage& image = current_image;
+    ElfImage& image = *out;
     bool failed = false;
     image.ranges[0].address_delta = range_array_allocate(counts[0], &failed);
     image.ranges[1].address_delta = range_array_allocate(counts[1], &failed);
@@ -82,8 +99,7 @@ ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
     image.ranges[1].file_size = range_array_allocate(counts[1], &failed);
     if (failed) {
         ranges_free(&image);
-        free(data);
-        return nullptr;
+        return ELF_NO_MEMORY;
     }
 
     for (uint32_t i = 0; i < entries; ++i) {
@@ -107,15 +123,39 @@ ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
         set.file_size[set.count] = file_size;
         ++set.count;
     }
-
-    uint32_t checksum = 0;
-    for (uint32_t offset = 0; offset + 4 <= size; offset += 4) {
-        checksum ^= read_le32(data + offset);
-    }
-    image.data = data;
+    // The record only looks at the bytes; they stay the caller's.
+    image.data = const_cast<uint8_t*>(data);
     image.size = size;
-    image.checksum = checksum;
-    return &image;
+    return ELF_OK;
+}
+
+void elf_image_clear(ElfImage* image) {
+    if (!image) {
+        return;
+    }
+    ranges_free(image);
+    *image = ElfImage{};
+}
+
+uint32_t elf_image_checksum(const ElfImage* image) {
+    uint32_t checksum = 0;
+    for (uint32_t offset = 0; offset + 4 <= image->size; offset += 4) {
+        checksum ^= read_le32(image->data + offset);
+    }
+    return checksum;
+}
+
+ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size) {
+    // A new file replaces the old one; releasing first keeps a forgotten release from leaking.
+    free_elf_image(&current_image);
+    if (elf_image_parse(data, size, &current_image) != ELF_OK) {
+        free(data);
+        current_image = ElfImage{};
+        return nullptr;
+    }
+    // The window's record owns its copy of the file.
+    current_image.checksum = elf_image_checksum(&current_image);
+    return &current_image;
 }
 
 ElfImage* read_elf(const char* path) {

@@ -29,6 +29,34 @@ ElfImage* read_elf(const char* path);
 // bytes) in every case: on failure it is released. Returns the static record or null.
 ElfImage* elf_image_from_bytes(uint8_t* data, uint32_t size);
 
+// Why bytes are not a usable ELF file.
+enum ElfStatus : uint32_t {
+    ELF_OK = 0,
+    ELF_TOO_SHORT = 1,       // shorter than the 52-byte ELF header (or no bytes at all)
+    ELF_TOO_LARGE = 2,       // 2 GiB or more
+    ELF_NOT_ELF = 3,         // no ELF magic
+    ELF_TABLE_CUT_SHORT = 4, // the program header table runs past the end
+    ELF_NO_MEMORY = 5,       // the segment tables cannot be allocated
+};
+
+// A short lower-case text for `status` ("not an ELF file", ...), for messages.
+const char* elf_status_text(ElfStatus status);
+
+// Builds an image record over bytes the caller owns, without copying them; reentrant (no
+// static record). `data` must outlive the record. The record's checksum is left 0: see
+// elf_image_checksum.
+//   out: filled on ELF_OK, zeroed otherwise; release with elf_image_clear.
+// Returns ELF_OK or the reason for refusing the bytes.
+ElfStatus elf_image_parse(const uint8_t* data, uint32_t size, ElfImage* out);
+
+// Releases the range arrays of a record made by elf_image_parse (not its bytes) and zeroes it.
+// Null is ignored.
+void elf_image_clear(ElfImage* image);
+
+// XOR of the whole little-endian words of the image's bytes: the checksum that names its
+// PNACH file. Reads every byte, so it is computed only where it is used.
+uint32_t elf_image_checksum(const ElfImage* image);
+
 // Releases the six range arrays and `data`, and zeroes the record. Null is ignored.
 void free_elf_image(ElfImage* image);
 

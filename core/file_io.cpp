@@ -76,12 +76,10 @@ char* load_file(const char* path) {
     return load_file_sized(path, nullptr);
 }
 
-int save_file(const char* path, const char* text) {
-    if (!text) {
-        text = "";
-    }
+FileWriteStatus file_write_all(const char* path, const char* text, uint32_t length,
+                               uint32_t* system_error) {
+    *system_error = 0;
     char* temp_path = nullptr;
-    trace_begin("save_file");
     // A device or a pipe is written as it is: renaming a new file over it would destroy it
     // (/dev/null for everybody, when run as root) and the bytes would never reach the reader.
     int special = 0;
@@ -89,19 +87,39 @@ int save_file(const char* path, const char* text) {
     if (path && !special) {
         file = system_temp_file_create(path, &temp_path);
     }
-    if (!trace_end_condition(file != nullptr, 765, "core", "Error opening file")) {
-        return 0;
+    if (!file) {
+        *system_error = system_last_error();
+        return FILE_WRITE_OPEN_FAILED;
     }
-    size_t length = strlen(text);
     bool ok = length == 0 || fwrite(text, 1, length, file) == length;
     ok = fflush(file) == 0 && ok;
     ok = ok && (special || system_file_commit(file));
+    if (!ok) {
+        *system_error = system_last_error();
+    }
     ok = fclose(file) == 0 && ok;
-    ok = ok && (special || system_file_replace(temp_path, path));
+    if (ok && !special && !system_file_replace(temp_path, path)) {
+        *system_error = system_last_error();
+        ok = false;
+    }
     if (!ok && temp_path) {
         remove(temp_path);
     }
     free(temp_path);
+    return ok ? FILE_WRITE_OK : FILE_WRITE_FAILED;
+}
+
+int save_file(const char* path, const char* text) {
+    if (!text) {
+        text = "";
+    }
+    uint32_t system_error = 0;
+    FileWriteStatus status =
+        file_write_all(path, text, static_cast<uint32_t>(strlen(text)), &system_error);
     trace_begin("save_file");
-    return trace_end_condition(ok, 768, "core", "Error writing file");
+    if (!trace_end_condition(status != FILE_WRITE_OPEN_FAILED, 765, "core", "Error opening file")) {
+        return 0;
+    }
+    trace_begin("save_file");
+    return trace_end_condition(status == FILE_WRITE_OK, 768, "core", "Error writing file");
 }

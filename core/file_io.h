@@ -25,6 +25,19 @@ char* load_file(const char* path);
 // Like load_file, also giving the number of bytes read (the text may hold zero bytes).
 char* load_file_sized(const char* path, unsigned long* size);
 
+// How a whole-file write ended.
+enum FileWriteStatus : uint32_t {
+    FILE_WRITE_OK = 0,
+    FILE_WRITE_OPEN_FAILED = 1, // the file (or its temporary neighbour) cannot be created
+    FILE_WRITE_FAILED = 2,      // writing, flushing or replacing failed; the target is unchanged
+};
+
+// Writes `length` bytes of `text` to `path` as save_file does, but shows no message.
+//   system_error: receives the system's error number on failure (0 when unknown).
+// Returns a FileWriteStatus.
+FileWriteStatus file_write_all(const char* path, const char* text, uint32_t length,
+                               uint32_t* system_error);
+
 // Writes `text` (without its terminator) to `path`. The text goes to a temporary file in the
 // same folder that then replaces the target, so a failure leaves an existing file as it was.
 // Returns 1, or 0 after reporting "Error opening file" or "Error writing file".

@@ -2,6 +2,7 @@
 // (system_posix.cpp, system_win32.cpp) implements all of them; CMake picks the one to build.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // Opens an existing file for binary reading, like fopen(path, "rb"), but without waiting: a
@@ -28,3 +29,18 @@ int system_file_commit(FILE* file);
 // Replaces `target` by the file `source` in one step: readers see the old or the new file,
 // never a mixture. Returns 1, or 0 when that fails (both files then stay as they were).
 int system_file_replace(const char* source, const char* target);
+
+// The system's text for error number `error` (as system_last_error gives it, or a file
+// function's system_error), on one line, in `buffer` of `size` bytes. Returns `buffer`.
+const char* system_error_text_of(uint32_t error, char* buffer, uint32_t size);
+
+// Reads the file at `path` to its end even when it cannot be sized beforehand: a named pipe
+// or a process substitution is read until its writer closes it. A pipe that no program writes
+// to within about a second is refused instead of waited for. At most `limit` bytes are taken.
+//   data, size: on success a new buffer (release with free) of size + 1 bytes, zero-terminated.
+//   system_error: receives the system's error number on failure (0 when there is none).
+// Returns 1 on success; 0 when the file cannot be opened; -4 when it opened but could not be
+// read (a folder); -1 when the file holds more than `limit` bytes; -2 when
+// nobody writes to the pipe; -3 when memory ran out.
+int system_stream_read_all(const char* path, uint32_t limit, char** data, uint32_t* size,
+                           uint32_t* system_error);

@@ -9,6 +9,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "core/file_map.h"
 #include "core/platform/system.h"
 #include "core/report.h"
 #include "core/trace.h"
@@ -135,4 +136,141 @@ int system_file_commit(FILE* file) {
 
 int system_file_replace(const char* source, const char* target) {
     return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+}
+
+const char* system_error_text_of(uint32_t error, char* buffer, uint32_t size) {
+    if (size == 0) {
+        return buffer;
+    }
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, buffer, size, nullptr);
+    if (length == 0) {
+        snprintf(buffer, size, "Unknown Error");
+        return buffer;
+    }
+    // The system's texts end in a line break (and often a full stop before it).
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
+        buffer[--length] = '\0';
+    }
+    return buffer;
+}
+
+int system_stream_read_all(const char* path, uint32_t limit, char** data, uint32_t* size,
+                           uint32_t* system_error) {
+    *data = nullptr;
+    *size = 0;
+    *system_error = 0;
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *system_error = GetLastError();
+        return 0;
+    }
+    size_t capacity = 65536;
+    size_t length = 0;
+    char* buffer = static_cast<char*>(malloc(capacity));
+    int result = buffer ? 1 : -3;
+    while (result == 1) {
+        if (capacity - length < 2) {
+            char* grown =
+                capacity > limit ? nullptr : static_cast<char*>(realloc(buffer, capacity * 2));
+            if (!grown) {
+                result = capacity > limit ? -1 : -3;
+                break;
+            }
+            buffer = grown;
+            capacity *= 2;
+        }
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer + length, static_cast<DWORD>(capacity - length - 1), &got,
+                      nullptr)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_BROKEN_PIPE) {
+                *system_error = error;
+                result = -4;
+            }
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += got;
+        if (length > limit) {
+            result = -1;
+        }
+    }
+    CloseHandle(handle);
+    if (result != 1) {
+        free(buffer);
+        return result;
+    }
+    buffer[length] = '\0';
+    *data = buffer;
+    *size = static_cast<uint32_t>(length);
+    return 1;
+}
+
+// A mapped file cannot be truncated on Windows while the mapping is open, so there is no fault
+// to catch here.
+FileMapStatus file_map_open(const char* path, FileMap* map, uint32_t* system_error) {
+    *map = FileMap{nullptr, 0, -1, nullptr};
+    *system_error = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *system_error = GetLastError();
+        return FILE_MAP_OPEN_FAILED;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return FILE_MAP_NOT_REGULAR;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        *system_error = GetLastError();
+        CloseHandle(file);
+        return FILE_MAP_FAILED;
+    }
+    if (size.QuadPart >= 0x80000000LL) {
+        CloseHandle(file);
+        return FILE_MAP_TOO_LARGE;
+    }
+    if (size.QuadPart == 0) {
+        CloseHandle(file);
+        return FILE_MAP_OK;
+    }
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping) {
+        *system_error = GetLastError();
+        CloseHandle(file);
+        return FILE_MAP_FAILED;
+    }
+    void* data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (!data) {
+        *system_error = GetLastError();
+        CloseHandle(mapping);
+        CloseHandle(file);
+        return FILE_MAP_FAILED;
+    }
+    // The view keeps the mapping, and the mapping the file, open.
+    CloseHandle(mapping);
+    map->handle = file;
+    map->data = static_cast<const uint8_t*>(data);
+    map->size = static_cast<uint32_t>(size.QuadPart);
+    return FILE_MAP_OK;
+}
+
+bool file_map_damaged(const FileMap*) {
+    return false;
+}
+
+void file_map_close(FileMap* map) {
+    if (map->data) {
+        UnmapViewOfFile(map->data);
+    }
+    if (map->handle) {
+        CloseHandle(static_cast<HANDLE>(map->handle));
+    }
+    *map = FileMap{nullptr, 0, -1, nullptr};
 }

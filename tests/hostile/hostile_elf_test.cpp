@@ -110,7 +110,11 @@ TEST_P(HostileElf, LoadsOrIsRefusedThenSearchesInsideTheFile) {
         int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status));
         std::string out = read_whole_file(dir.file("out")), err = read_whole_file(dir.file("err"));
-        EXPECT_EQ(err, refuse ? "Invalid ELF file\n" : "");
+        // "quarnel-cli: PATH: Invalid ELF file (REASON)" on one line.
+        if (refuse)
+            EXPECT_EQ(err.rfind("quarnel-cli: " + path + ": Invalid ELF file (", 0), 0u) << err;
+        else
+            EXPECT_EQ(err, "");
         EXPECT_EQ(WEXITSTATUS(status), refuse ? 2 : out == "No matches found" ? 1 : 0);
         EXPECT_TRUE(!refuse || out.empty()) << "a refused file printed " << out;
     }

@@ -8,14 +8,23 @@
 //   line TEXT, text TEXT, block PATTERN MASK   expected output with CR LF, without, a block's
 //                              header lines; {version} stands for the version
 //   to-file, old TEXT          the output is expected in {out}, which holds TEXT beforehand
-//   status N, err TEXT, usage  exit status, the line on standard error, the usage instead
+//   status N, err TEXT, usage  exit status, the line on standard error, the usage instead;
+//                              err may be given several times, and {NAME} in it names a file
+//   file NAME                  the ELF as built so far, also written as NAME ({NAME} in args)
+//   write NAME TEXT            a text file NAME (TEXT appended when given again)
+//   folder NAME                an empty folder NAME
+//   expect NAME, absent NAME   the following line/text go to file NAME of the case's folder
+//                              instead of standard output; NAME must not exist afterwards
+// Commands run in the case's folder, so that args may also name its files relatively.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -28,6 +37,9 @@ struct Case {
     std::string name, where, out, err; // where: file:line of the `case` line
     std::optional<std::string> elf = "", input = "", search, replace, old; // written when set
     std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> extra;    // files written beforehand
+    std::vector<std::pair<std::string, std::string>> expected; // files expected afterwards
+    std::vector<std::string> absent;
     bool to_file = false, usage = false;
     int status = -1;
 };
@@ -116,10 +128,30 @@ void cases_read(const fs::path& path, std::vector<Case>& cases) {
         } else if (word == "block") {
             std::string mask;
             values >> field >> mask;
-            c.out += "//Search pattern: " + field + "\r\n//Search mask:    " + mask + "\r\n";
+            (c.expected.empty() ? c.out : c.expected.back().second) +=
+                "//Search pattern: " + field + "\r\n//Search mask:    " + mask + "\r\n";
+        } else if (word == "file") {
+            c.extra.emplace_back(rest, *c.elf);
+        } else if (word == "folder") {
+            c.extra.emplace_back(rest + "/", "");
+        } else if (word == "write") {
+            std::string name = rest.substr(0, rest.find(' ')), text;
+            if (name.size() < rest.size())
+                text = unescape(rest.substr(name.size() + 1));
+            auto found = std::find_if(c.extra.begin(), c.extra.end(),
+                                      [&](const auto& f) { return f.first == name; });
+            if (found == c.extra.end())
+                c.extra.emplace_back(name, text);
+            else
+                found->second += text;
+        } else if (word == "expect") {
+            c.expected.emplace_back(rest, "");
+        } else if (word == "absent") {
+            c.absent.push_back(rest);
         } else if (word == "line" || word == "text") {
-            c.out += replace_all(unescape(rest), "{version}", QUARNEL_CLI_VERSION) +
-                     (word == "line" ? "\r\n" : "");
+            (c.expected.empty() ? c.out : c.expected.back().second) +=
+                replace_all(unescape(rest), "{version}", QUARNEL_CLI_VERSION) +
+                (word == "line" ? "\r\n" : "");
         } else if (word == "old") {
             c.old = unescape(rest);
         } else if (word == "to-file" || word == "usage") {
@@ -127,7 +159,7 @@ void cases_read(const fs::path& path, std::vector<Case>& cases) {
         } else if (word == "status") {
             c.status = int(number(rest));
         } else if (word == "err") {
-            c.err = unescape(rest) + "\n";
+            c.err += unescape(rest) + "\n";
         } else if (word == "end") {
             if (c.usage) // where the usage goes is checked, not its text
                 (c.status ? c.err : c.out) = "usage";
@@ -168,28 +200,51 @@ TEST_P(Contract, ExitStatusOutputAndMessage) {
         SCOPED_TRACE(c.where + ": " + args);
         fs::remove_all(dir);
         fs::create_directories(dir);
+        std::string err_expected = c.err;
         for (const auto& [name, bytes] : files) {
             if (bytes && *bytes)
                 std::ofstream(dir + name, std::ios::binary) << **bytes;
             args = replace_all(args, std::string("{") + name + "}", quoted(dir + name));
+            err_expected = replace_all(err_expected, std::string("{") + name + "}", dir + name);
+        }
+        for (auto [name, bytes] : c.extra) {
+            fs::create_directories(fs::path(dir + name).parent_path());
+            if (name.back() == '/')
+                name.pop_back();
+            else
+                std::ofstream(dir + name, std::ios::binary) << bytes;
+            args = replace_all(args, "{" + name + "}", quoted(dir + name));
+            err_expected = replace_all(err_expected, "{" + name + "}", dir + name);
         }
         args = replace_all(args, "{sample}", quoted(QUARNEL_SAMPLE_DIR));
         std::string command =
+            "cd " + quoted(dir) + " && " +
             (given_command && *given_command ? given_command : quoted(QUARNEL_CLI)) + " " + args +
             " <" + quoted(dir + "stdin") + " >" + quoted(dir + "stdout") + " 2>" +
             quoted(dir + "stderr");
         int raw = std::system(command.c_str());
         std::string out = file_read(dir + "stdout"), err = file_read(dir + "stderr");
-        if (given_command) // standard error is a text stream on Windows: CR LF line ends
+        if (given_command) { // standard error is a text stream on Windows: CR LF line ends
             err = replace_all(err, "\r\n", "\n");
+            // The system's reasons are worded by each system: only their presence is compared.
+            static const std::regex reason(R"( \([^()]*\)\n)");
+            err = std::regex_replace(err, reason, " (...)\n");
+            err_expected = std::regex_replace(err_expected, reason, " (...)\n");
+        }
         for (std::string* stream : {&out, &err})
             if (c.usage && stream->find("usage: quarnel-cli") != std::string::npos)
                 *stream = "usage";
 
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
         EXPECT_EQ(out, c.to_file ? "" : c.out);
-        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(err, err_expected);
         EXPECT_EQ(file_read(dir + "out"), c.to_file ? c.out : c.old.value_or(""));
+        for (const auto& [name, bytes] : c.expected) {
+            EXPECT_TRUE(fs::exists(dir + name)) << name;
+            EXPECT_EQ(file_read(dir + name), bytes) << name;
+        }
+        for (const std::string& name : c.absent)
+            EXPECT_FALSE(fs::exists(dir + name)) << name;
     }
 }
 
