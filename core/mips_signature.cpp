@@ -93,7 +93,8 @@ uint32_t signature_word_mask(const ImageCopy* copy, bool executable, uint32_t se
     return 0xFFFFFFFFu;
 }
 
-Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, SignatureSide side) {
+Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, SignatureSide side,
+                         uint32_t min_words) {
     const ElfImage& image = copy->image;
     uint32_t set = place->executable ? 0 : 1;
     const RangeSet& ranges = image.ranges[set];
@@ -157,7 +158,7 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
 
     for (;;) {
         uint32_t words = s.before + s.after + 1;
-        if (candidates.size() <= 1 && words >= SIGNATURE_MIN_WORDS)
+        if (candidates.size() <= 1 && words >= min_words)
             break;
         bool grew = false;
         if (side == SIGNATURE_BEFORE || (side == SIGNATURE_AROUND && s.before <= s.after)) {
@@ -177,7 +178,7 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
         if (!grew)
             break;
     }
-    s.unique = candidates.size() == 1 && s.before + s.after + 1 >= SIGNATURE_MIN_WORDS;
+    s.unique = candidates.size() == 1;
     return s;
 }
 

@@ -34,15 +34,15 @@ struct Signature {
     bool unique;                  // it matches at one place only in the old image
 };
 
-// The smallest and largest number of words a signature has.
-const uint32_t SIGNATURE_MIN_WORDS = 3;
+// The largest number of words a signature has on one side of its place.
 const uint32_t SIGNATURE_MAX_SIDE = 64;
 
 // Grows the signature of one side of `place` (an address's place in `copy`) a word at a time,
-// until it matches only once in the same kind of segments of `copy`, has at least
-// SIGNATURE_MIN_WORDS words, or has SIGNATURE_MAX_SIDE words on each growing side. It never
-// passes the ends of the place's segment.
-Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, SignatureSide side);
+// from the place's own word, until it matches only once in the same kind of segments of
+// `copy` and has at least `min_words` words, or cannot grow: SIGNATURE_MAX_SIDE words on each
+// growing side, or the ends of the place's segment.
+Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, SignatureSide side,
+                         uint32_t min_words);
 
 // Searches `image` with the core's engine, word-aligned, in the executable or the other
 // segments. Appends to `addresses` the address of the place's word for every match (the

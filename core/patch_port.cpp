@@ -51,7 +51,7 @@ bool port_target(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t 
                                                             : ", outside the file");
         return false;
     }
-    PortPlace ported = port_address(old_copy, new_copy, target, 1);
+    PortPlace ported = port_address(old_copy, new_copy, target, 1, true);
     if (ported.status != PORT_OK) {
         *why = "the address " + hex8(target) + " it holds: " + place_problem(ported);
         return false;
@@ -180,7 +180,7 @@ const char* port_status_text(PortStatus status) {
 }
 
 PortPlace port_address(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t address,
-                       uint32_t width) {
+                       uint32_t width, bool entry) {
     PortPlace result{PORT_NOT_IN_FILE, 0, 0};
     ImagePlace place;
     if (!image_place_find(&old_copy->image, address, width, &place))
@@ -188,15 +188,37 @@ PortPlace port_address(const ImageCopy* old_copy, const ImageCopy* new_copy, uin
     uint32_t inside_word = place.offset & 3;
     bool have = false, none = false, disagree = false;
     uint32_t agreed = 0, usable = 0, most = 0;
-    for (SignatureSide side : {SIGNATURE_BEFORE, SIGNATURE_AFTER, SIGNATURE_AROUND}) {
-        Signature signature = signature_grow(old_copy, &place, side);
+    std::vector<Signature> signatures;
+    if (entry) {
+        signatures.push_back(signature_grow(old_copy, &place, SIGNATURE_AFTER, 1));
+        uint32_t words = uint32_t(signatures[0].values.size());
+        signatures.push_back(signature_grow(old_copy, &place, SIGNATURE_AFTER, 2 * words + 1));
+    } else {
+        for (SignatureSide side : {SIGNATURE_BEFORE, SIGNATURE_AFTER, SIGNATURE_AROUND})
+            signatures.push_back(signature_grow(old_copy, &place, side, 1));
+    }
+    for (Signature& signature : signatures) {
         if (!signature.unique)
             continue;
         usable++;
         std::vector<uint32_t> found;
-        if (!signature_find(&new_copy->image, place.executable, &signature, &found)) {
-            none = true;
-            continue;
+        // A signature unique in the old build may still fit several places in the new one,
+        // which has more code that looks alike: more words, all of them still unique in the
+        // old build, tell the places apart or show that they cannot be.
+        for (;;) {
+            found.clear();
+            if (!signature_find(&new_copy->image, place.executable, &signature, &found)) {
+                found.clear();
+                break;
+            }
+            if (found.size() <= 1)
+                break;
+            size_t words = signature.values.size();
+            Signature longer = signature_grow(old_copy, &place, signature.side,
+                                              uint32_t(words + (words + 1) / 2));
+            if (longer.values.size() <= words)
+                break;
+            signature = longer;
         }
         if (found.size() > 1) {
             most = found.size() > most ? uint32_t(found.size()) : most;

@@ -31,8 +31,12 @@ struct PortPlace {
 };
 
 // Finds the place of the `width` bytes at `address` of `old_copy` in `new_copy`.
+//   entry: the address starts a function or an object (a jump target, the address a lui pair
+//          loads): what stands before it belongs to something else and may have moved apart,
+//          so it is found by the words from it on only, the shortest signature unique in the
+//          old build cross-checked with one twice as long.
 PortPlace port_address(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t address,
-                       uint32_t width);
+                       uint32_t width, bool entry = false);
 
 struct PortReport {
     uint32_t lines;                      // PNACH, RAW and malformed lines
