@@ -109,8 +109,7 @@ bool arguments_parse(int argc, char** argv, bool port, Arguments* args) {
                 return false;
             }
             if (value[0] == '\0') {
-                std::fprintf(stderr, "quarnel-cli %s: empty file name for %s\n", command,
-                             names[n]);
+                std::fprintf(stderr, "quarnel-cli %s: empty file name for %s\n", command, names[n]);
                 return false;
             }
             *slots[n] = value;
@@ -122,11 +121,11 @@ bool arguments_parse(int argc, char** argv, bool port, Arguments* args) {
     }
     if (args->help)
         return true;
-    const char* missing = !args->patches         ? "--patches FILE"
-                          : port && !args->from  ? "--from OLD"
+    const char* missing = !args->patches           ? "--patches FILE"
+                          : port && !args->from    ? "--from OLD"
                           : !port && !args->output ? "--output OUT"
-                          : !args->target        ? "the executable"
-                                                 : nullptr;
+                          : !args->target          ? "the executable"
+                                                   : nullptr;
     if (missing) {
         std::fprintf(stderr, "quarnel-cli %s: %s is missing\n", command, missing);
         return false;
@@ -188,11 +187,14 @@ int port_run(const Arguments& args) {
     return report.lines > 0 && report.counts[PORT_OK] == report.lines ? 0 : 1;
 }
 
+// Paths on the command line are UTF-8 on every system Quarnel runs on.
+std::filesystem::path path_of(const char* name) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name)));
+}
+
 bool same_file(const char* a, const char* b) {
     std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b),
-                                       error) &&
-           !error;
+    return std::filesystem::equivalent(path_of(a), path_of(b), error) && !error;
 }
 
 int apply_run(const Arguments& args) {

@@ -145,8 +145,8 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
         }
         size_t kept = 0;
         for (const Candidate& c : candidates) {
-            bool inside = front ? c.anchor >= c.low + distance
-                                : uint64_t(c.anchor) + distance + 4 <= c.end;
+            bool inside =
+                front ? c.anchor >= c.low + distance : uint64_t(c.anchor) + distance + 4 <= c.end;
             if (!inside)
                 continue;
             uint32_t at = front ? c.anchor - distance : c.anchor + distance;

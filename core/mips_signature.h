@@ -31,7 +31,7 @@ struct Signature {
     uint32_t after;               // words after it
     std::vector<uint32_t> values; // file words (little-endian numbers) from the first word on
     std::vector<uint32_t> masks;
-    bool unique;                  // it matches at one place only in the old image
+    bool unique; // it matches at one place only in the old image
 };
 
 // The largest number of words a signature has on one side of its place.

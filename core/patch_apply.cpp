@@ -22,8 +22,7 @@ void patch_file_apply(const ElfImage* image, uint8_t* data, const PatchFile* fil
         } else if (line.kind == PATCH_LINE_PNACH && line.place > 1) {
             std::snprintf(problem, sizeof problem, "not applied: only patch=0 and patch=1 lines");
         } else if (!image_place_find(image, line.address, line.width, &place)) {
-            std::snprintf(problem, sizeof problem, "address %08X is not in the file",
-                          line.address);
+            std::snprintf(problem, sizeof problem, "address %08X is not in the file", line.address);
         } else {
             // The executable is little-endian: the low byte of the value comes first.
             for (uint32_t i = 0; i < line.width; i++)

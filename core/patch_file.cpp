@@ -30,8 +30,12 @@ struct Cursor {
     const std::string& text;
     size_t at;
 
-    bool done() const { return at >= text.size(); }
-    char peek() const { return done() ? '\0' : text[at]; }
+    bool done() const {
+        return at >= text.size();
+    }
+    char peek() const {
+        return done() ? '\0' : text[at];
+    }
     void skip_blanks() {
         while (!done() && is_blank(text[at]))
             at++;

@@ -20,16 +20,16 @@ enum PatchLineKind : uint32_t {
 // `width` is 0 when the line is well formed but writes something other than a plain byte,
 // short or word (an extended code type other than 0, 1 and 2).
 struct PatchLine {
-    uint32_t number;     // 1 for the first line of the file
-    std::string text;    // the line without its line end
-    std::string ending;  // "\n", "\r\n" or "" (the last line of a file without a final line end)
+    uint32_t number;    // 1 for the first line of the file
+    std::string text;   // the line without its line end
+    std::string ending; // "\n", "\r\n" or "" (the last line of a file without a final line end)
     PatchLineKind kind;
-    uint32_t place;      // PNACH: the P of patch=P (0 once, 1 continuously, 2 ...); RAW: 0
-    bool typed_address;  // the address field holds the code type digit (extended, RAW)
-    uint32_t code_type;  // the RAW Code type digit (byte 0, short 1, word 2, others kept)
-    uint32_t address;    // the address written to
-    uint32_t width;      // bytes written: 1, 2 or 4; 0 for an unsupported code type
-    uint32_t value;      // the value written (only the low `width` bytes are used)
+    uint32_t place;     // PNACH: the P of patch=P (0 once, 1 continuously, 2 ...); RAW: 0
+    bool typed_address; // the address field holds the code type digit (extended, RAW)
+    uint32_t code_type; // the RAW Code type digit (byte 0, short 1, word 2, others kept)
+    uint32_t address;   // the address written to
+    uint32_t width;     // bytes written: 1, 2 or 4; 0 for an unsupported code type
+    uint32_t value;     // the value written (only the low `width` bytes are used)
     // Where the address and the value digits stand in `text`, so that a rewrite changes them
     // and nothing else. For extended and RAW lines the address field holds the type digit too.
     size_t address_at, address_length;

@@ -47,8 +47,8 @@ bool port_target(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t 
     ImagePlace place;
     if (!image_place_find(&old_copy->image, target, 1, &place) ||
         (executable && !place.executable)) {
-        *why = "it points at " + hex8(target) + (executable ? ", outside the code in the file"
-                                                            : ", outside the file");
+        *why = "it points at " + hex8(target) +
+               (executable ? ", outside the code in the file" : ", outside the file");
         return false;
     }
     PortPlace ported = port_address(old_copy, new_copy, target, 1, true);
@@ -104,9 +104,10 @@ std::vector<ValueFix> values_plan(const ImageCopy* old_copy, const ImageCopy* ne
                 break;
             }
             uint32_t new_high = ori ? moved >> 16 : (moved + 0x8000) >> 16;
-            fixes[writes[w]] = {true, (hi_line.value & 0xFFFF0000u) | new_high, false, "", false, 0};
-            fixes[writes[v]] = {true, (lo_line.value & 0xFFFF0000u) | (moved & 0xFFFF), false,
-                                "", false, 0};
+            fixes[writes[w]] = {true, (hi_line.value & 0xFFFF0000u) | new_high, false, "", false,
+                                0};
+            fixes[writes[v]] = {
+                true, (lo_line.value & 0xFFFF0000u) | (moved & 0xFFFF), false, "", false, 0};
             break;
         }
     }
@@ -129,8 +130,9 @@ std::vector<ValueFix> values_plan(const ImageCopy* old_copy, const ImageCopy* ne
                 fail_fix(&fixes[i], "jump target: " + why);
                 continue;
             }
-            fixes[i] = {true, (line.value & 0xFC000000u) | (moved >> 2 & 0x03FFFFFFu), false, "",
-                        true, moved};
+            fixes[i] = {true,  (line.value & 0xFC000000u) | (moved >> 2 & 0x03FFFFFFu),
+                        false, "",
+                        true,  moved};
         } else if (!place.executable && in_span(old_copy, line.value)) {
             if (!port_target(old_copy, new_copy, line.value, false, &moved, &why)) {
                 fail_fix(&fixes[i], why);
@@ -172,9 +174,9 @@ void gametitle_update(PatchLine* line, uint32_t old_checksum, uint32_t new_check
 
 const char* port_status_text(PortStatus status) {
     static const char* const texts[PORT_STATUS_COUNT] = {
-        "ported",   "not in the file",      "no unique signature",
-        "not found", "ambiguous",           "signatures disagree",
-        "value not ported", "unsupported",  "malformed",
+        "ported",           "not in the file", "no unique signature",
+        "not found",        "ambiguous",       "signatures disagree",
+        "value not ported", "unsupported",     "malformed",
     };
     return status < PORT_STATUS_COUNT ? texts[status] : "?";
 }
@@ -214,8 +216,8 @@ PortPlace port_address(const ImageCopy* old_copy, const ImageCopy* new_copy, uin
             if (found.size() <= 1)
                 break;
             size_t words = signature.values.size();
-            Signature longer = signature_grow(old_copy, &place, signature.side,
-                                              uint32_t(words + (words + 1) / 2));
+            Signature longer =
+                signature_grow(old_copy, &place, signature.side, uint32_t(words + (words + 1) / 2));
             if (longer.values.size() <= words)
                 break;
             signature = longer;

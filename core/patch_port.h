@@ -12,14 +12,14 @@
 
 enum PortStatus : uint32_t {
     PORT_OK = 0,
-    PORT_NOT_IN_FILE = 1,    // the address is in no file-backed segment of the old build
-    PORT_NO_SIGNATURE = 2,   // no signature is unique in the old build
-    PORT_NOT_FOUND = 3,      // no signature matches in the new build
-    PORT_AMBIGUOUS = 4,      // a signature matches at several places
-    PORT_DISAGREE = 5,       // the signatures point at different places, or some find none
-    PORT_TARGET = 6,         // the value holds an address that could not be carried over
-    PORT_UNSUPPORTED = 7,    // a code type or processor other than plain EE writes
-    PORT_MALFORMED = 8,      // the line could not be read
+    PORT_NOT_IN_FILE = 1,  // the address is in no file-backed segment of the old build
+    PORT_NO_SIGNATURE = 2, // no signature is unique in the old build
+    PORT_NOT_FOUND = 3,    // no signature matches in the new build
+    PORT_AMBIGUOUS = 4,    // a signature matches at several places
+    PORT_DISAGREE = 5,     // the signatures point at different places, or some find none
+    PORT_TARGET = 6,       // the value holds an address that could not be carried over
+    PORT_UNSUPPORTED = 7,  // a code type or processor other than plain EE writes
+    PORT_MALFORMED = 8,    // the line could not be read
     PORT_STATUS_COUNT = 9,
 };
 

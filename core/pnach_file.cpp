@@ -76,9 +76,8 @@ std::string pnach_file_name(const std::string& serial, uint32_t checksum) {
     return text;
 }
 
-void pnach_file_render(const PatternList* search, const PatternList* replace,
-                       const Match* matches, const ElfImage* image, bool swap, const char* title,
-                       std::string* text) {
+void pnach_file_render(const PatternList* search, const PatternList* replace, const Match* matches,
+                       const ElfImage* image, bool swap, const char* title, std::string* text) {
     char line[128];
     std::snprintf(line, sizeof line, " (%08X)\r\n", image->checksum);
     *text = "gametitle=";

@@ -26,6 +26,5 @@ std::string pnach_file_name(const std::string& serial, uint32_t checksum);
 //   search, replace: as for result_render (replace[i] belongs to search[i], lengths multiples
 //                    of four); matches: the scan's list; swap: "Little".
 //   title: the executable's name.
-void pnach_file_render(const PatternList* search, const PatternList* replace,
-                       const Match* matches, const ElfImage* image, bool swap, const char* title,
-                       std::string* text);
+void pnach_file_render(const PatternList* search, const PatternList* replace, const Match* matches,
+                       const ElfImage* image, bool swap, const char* title, std::string* text);
