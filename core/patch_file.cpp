@@ -284,10 +284,12 @@ void classify(PatchLine* line) {
     line->problem = "not a patch line, comment, section or key=value line";
 }
 
-void write_hex(std::string* text, size_t at, size_t length, uint32_t value) {
+// Writes `value` over the `length` digits at `at`; returns the number of digits written.
+size_t write_hex(std::string* text, size_t at, size_t length, uint32_t value) {
     char digits[16];
     int n = std::snprintf(digits, sizeof digits, "%0*X", int(length), value);
     text->replace(at, length, digits, size_t(n));
+    return size_t(n);
 }
 
 } // namespace
@@ -327,11 +329,13 @@ std::string patch_file_render(const PatchFile* file) {
 
 void patch_line_rewrite(PatchLine* line, uint32_t address, uint32_t value) {
     // The value stands after the address: writing it first keeps the address position valid.
-    write_hex(&line->text, line->value_at, line->value_length, value);
+    line->value_length = write_hex(&line->text, line->value_at, line->value_length, value);
     uint32_t field = address;
     if (line->typed_address)
         field = (line->code_type << 28) | (address & 0x0FFFFFFF);
-    write_hex(&line->text, line->address_at, line->address_length, field);
+    size_t length = write_hex(&line->text, line->address_at, line->address_length, field);
+    line->value_at = line->value_at + length - line->address_length;
+    line->address_length = length;
     line->address = address;
     line->value = value;
 }
