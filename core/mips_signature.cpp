@@ -143,14 +143,15 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
             s.masks.push_back(mask);
             s.after++;
         }
+        // A place where the signature would run off its segment stays a candidate: the
+        // words that are there match, and a signature that is unique only because the others
+        // lack room (zeros at the end of a segment) says nothing about its own place.
         size_t kept = 0;
         for (const Candidate& c : candidates) {
             bool inside =
                 front ? c.anchor >= c.low + distance : uint64_t(c.anchor) + distance + 4 <= c.end;
-            if (!inside)
-                continue;
             uint32_t at = front ? c.anchor - distance : c.anchor + distance;
-            if ((word_at(copy, at) & mask) == (value & mask))
+            if (!inside || (word_at(copy, at) & mask) == (value & mask))
                 candidates[kept++] = c;
         }
         candidates.resize(kept);
