@@ -228,6 +228,35 @@ TEST(PatchPort, SampleToItselfKeepsEveryAddress) {
               "3 of 6 lines ported; 1 not in the file, 1 no unique signature, 1 unsupported");
 }
 
+// The walk-through of the README: lives.pnach from the sample to its second release, whose
+// symbols put init_player at 00100034, take_hit at 0010004C and the player at 00103004.
+TEST(PatchPortCli, SampleToItsSecondRelease) {
+    std::string cli = QUARNEL_CLI;
+    std::string dir = QUARNEL_SAMPLE_DIR;
+    std::string out = work + "/lives_v2.pnach";
+    std::remove(out.c_str());
+    EXPECT_EQ(run(cli + " port --from " + dir + "/sample.elf --patches " + dir +
+                  "/lives.pnach --output " + out + " " + dir + "/sample_v2.elf"),
+              1);
+    std::string text = read_all(out);
+    EXPECT_NE(text.find("gametitle=Quarnel sample (21F9BF82)\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\npatch=1,EE,00100038,word,24090063 //li $t1, 99 (was li $t1, 3)\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\npatch=1,EE,00100058,word,24420000 //"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n// not ported (no unique signature): patch=0,EE,00102000,word,"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\npatch=1,EE,00100010,word,0C04000D //jal init_player\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(read_all(work + "/stderr.txt"), "3 of 4 lines ported; 1 no unique signature\n");
+    EXPECT_EQ(run(cli + " port --from " + dir + "/sample.elf --patches " + dir + "/missing.pnach " +
+                  dir + "/sample_v2.elf"),
+              2);
+    EXPECT_EQ(run(cli + " port --patches " + dir + "/lives.pnach " + dir + "/sample_v2.elf"), 2);
+}
+
 TEST(PatchPort, SummaryNamesTheNumberOfPlaces) {
     PortReport report{};
     report.lines = 14;
