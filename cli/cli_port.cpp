@@ -36,8 +36,8 @@ const char* const CLI_PORT_HELP =
     "A line that cannot be ported becomes a comment saying why. A summary goes to standard\n"
     "error.\n"
     "\n"
-    "Exit status: 0 every line ported, 1 some lines not ported (or none in the file),\n"
-    "2 an error.\n";
+    "Exit status: 0 every line ported, 1 some lines not ported (or FILE holds no patch\n"
+    "line), 2 an error.\n";
 
 const char* const CLI_APPLY_HELP =
     "usage: quarnel-cli apply --patches FILE --output OUT ELF\n"
