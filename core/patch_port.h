@@ -17,10 +17,11 @@ enum PortStatus : uint32_t {
     PORT_NOT_FOUND = 3,    // no signature matches in the new build
     PORT_AMBIGUOUS = 4,    // a signature matches at several places
     PORT_DISAGREE = 5,     // the signatures point at different places, or some find none
-    PORT_TARGET = 6,       // the value holds an address that could not be carried over
-    PORT_UNSUPPORTED = 7,  // a code type or processor other than plain EE writes
-    PORT_MALFORMED = 8,    // the line could not be read
-    PORT_STATUS_COUNT = 9,
+    PORT_OUT_OF_ORDER = 6, // the words before or after it went to the other side of that place
+    PORT_TARGET = 7,       // the value holds an address that could not be carried over
+    PORT_UNSUPPORTED = 8,  // a code type or processor other than plain EE writes
+    PORT_MALFORMED = 9,    // the line could not be read
+    PORT_STATUS_COUNT = 10,
 };
 
 // Where one address goes.

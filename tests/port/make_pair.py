@@ -3,7 +3,7 @@
 
 For one seed it writes, in OUTDIR: v1.c and v2.c (a few hundred functions and globals; v2 has
 functions and globals inserted before and between the originals, a few functions changed, a
-few copied, and its data linked at another address), v1.elf and v2.elf built non-PIC with
+few copied, a few changed ones kept unchanged under another name, and its data linked at another address), v1.elf and v2.elf built non-PIC with
 Debian's mipsel-linux-gnu-gcc, and patches.pnach with lines written against v1 at
 function + offset and global + offset. expected.json holds, per line of the patch file, the
 address and value the line must have in v2 (from v2's symbol table), or null where the line
@@ -91,6 +91,9 @@ def generate(seed, outdir):
     gtexts = {g: global_text(random.Random("%d-%s" % (seed, g)), g, n) for g, n in globals_}
     changed = set(rng.sample(functions, 12))
     copied = set(rng.sample([f for f in functions if f not in changed], 6))
+    # Some changed functions keep their first release's body in the second under another
+    # name, far from where they stood: code that looks exactly like the old place.
+    kept_old = set(sorted(changed)[:4])
     changed_globals = set(rng.sample([g for g, _ in globals_], 4))
 
     def write(version):
@@ -119,6 +122,9 @@ def generate(seed, outdir):
                 code.append(bodies[f])
             if version == 2 and f in copied:
                 code.append(bodies[f].replace("int %s(" % f, "int %s_copy(" % f, 1))
+        if version == 2:
+            code += [bodies[f].replace("int %s(" % f, "int %s_old(" % f, 1)
+                     for f in sorted(kept_old)]
         out += data
         out.append("int entry(void) { return f0(1, 2); }")
         out += code
