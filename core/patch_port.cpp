@@ -45,7 +45,10 @@ PortPlace place_by_signatures(const ImageCopy* old_copy, const ImageCopy* new_co
                 found.clear();
                 break;
             }
-            if (found.size() <= 1)
+            // An entry point is seen from one side only: growing its signature past the end
+            // of its function would pick, of a function and its copy, the one followed by
+            // what followed the original, which is the copy when the copy comes right after.
+            if (found.size() <= 1 || entry)
                 break;
             size_t words = signature.values.size();
             Signature longer =
