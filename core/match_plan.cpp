@@ -17,8 +17,8 @@ MatchPlan* match_plan_build(bool swap, uint32_t step, uint32_t count, PatternRec
     return new (std::nothrow) MatchPlan{swap, step, count, values, masks};
 }
 
-int match_plan_find(const MatchPlan* plan, const ElfImage* image, bool executable, MatchList* list,
-                    const MatchFastTuning* tuning) {
+int match_plan_find(const MatchPlan* plan, const ElfImage* image, bool executable,
+                    MatchList* list, const MatchFastTuning* tuning) {
     return match_fast_find(image, executable, plan->swap, plan->step, plan->count, plan->values,
                            plan->masks, list, tuning);
 }

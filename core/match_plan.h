@@ -1,11 +1,11 @@
 // A search planned once and run over many files: the pattern list's tables are built a single
 // time, and any number of threads may scan different images with the same plan at once.
 #pragma once
+#include <cstdint>
 #include "elf_image.h"
 #include "match.h"
 #include "match_fast.h"
 #include "pattern.h"
-#include <cstdint>
 
 struct MatchPlan;
 
@@ -23,8 +23,8 @@ MatchPlan* match_plan_build(bool swap, uint32_t step, uint32_t count, PatternRec
 //   executable: true selects ranges[0], false ranges[1].
 //   tuning:     null for the defaults (threads 1 keeps the scan on the calling thread).
 // Returns MATCH_FAST_DONE, or MATCH_FAST_NO_MEMORY with every record made released.
-int match_plan_find(const MatchPlan* plan, const ElfImage* image, bool executable, MatchList* list,
-                    const MatchFastTuning* tuning);
+int match_plan_find(const MatchPlan* plan, const ElfImage* image, bool executable,
+                    MatchList* list, const MatchFastTuning* tuning);
 
 // Releases a plan. Null is ignored.
 void match_plan_free(MatchPlan* plan);
