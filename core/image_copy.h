@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ struct ImageCopy {
     // memory (its file part and the zero-filled rest): a word in this span may be a pointer.
     uint32_t span_low, span_high;
     ElfImage image; // views of the vectors above, for the search core
+
+    // Filled on demand by the signature code: for a range set and a word mask, every word
+    // position of the set's segments sorted by its masked word (see mips_signature.cpp).
+    struct IndexEntry {
+        uint32_t masked, offset, segment;
+    };
+    mutable std::map<uint64_t, std::vector<IndexEntry>> masked_words;
 };
 
 // Where an address lies in an image's file.

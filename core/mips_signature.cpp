@@ -1,6 +1,7 @@
 // Masked signatures over MIPS code and data.
 #include "core/mips_signature.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/match_plan.h"
@@ -64,6 +65,29 @@ uint32_t floor4(uint32_t x) {
     return x & ~3u;
 }
 
+// Every word position of a range set, sorted by its word under `mask`: the places where a
+// signature's first word matches are then found without reading the whole image each time.
+const std::vector<ImageCopy::IndexEntry>& masked_index(const ImageCopy* copy, uint32_t set,
+                                                       uint32_t mask) {
+    uint64_t key = uint64_t(set) << 32 | mask;
+    auto found = copy->masked_words.find(key);
+    if (found != copy->masked_words.end())
+        return found->second;
+    std::vector<ImageCopy::IndexEntry>& index = copy->masked_words[key];
+    const RangeSet& ranges = copy->image.ranges[set];
+    for (uint32_t k = 0; k < ranges.count; k++) {
+        uint32_t low = floor4(ranges.file_offset[k]);
+        uint32_t end = ranges.file_offset[k] + ranges.file_size[k];
+        for (uint32_t p = low; uint64_t(p) + 4 <= end; p += 4)
+            index.push_back({word_at(copy, p) & mask, p, k});
+    }
+    std::sort(index.begin(), index.end(),
+              [](const ImageCopy::IndexEntry& a, const ImageCopy::IndexEntry& b) {
+                  return a.masked != b.masked ? a.masked < b.masked : a.offset < b.offset;
+              });
+    return index;
+}
+
 } // namespace
 
 bool mips_adds_immediate(uint32_t word) {
@@ -113,13 +137,14 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
     s.masks.push_back(m0);
 
     std::vector<Candidate> candidates;
-    for (uint32_t k = 0; k < ranges.count; k++) {
-        uint32_t low = floor4(ranges.file_offset[k]);
-        uint32_t end = ranges.file_offset[k] + ranges.file_size[k];
-        for (uint32_t p = low; uint64_t(p) + 4 <= end; p += 4) {
-            if ((word_at(copy, p) & m0) == (v0 & m0))
-                candidates.push_back({p, low, end});
-        }
+    const std::vector<ImageCopy::IndexEntry>& index = masked_index(copy, set, m0);
+    auto first =
+        std::lower_bound(index.begin(), index.end(), v0 & m0,
+                         [](const ImageCopy::IndexEntry& e, uint32_t v) { return e.masked < v; });
+    for (auto it = first; it != index.end() && it->masked == (v0 & m0); ++it) {
+        uint32_t low = floor4(ranges.file_offset[it->segment]);
+        uint32_t end = ranges.file_offset[it->segment] + ranges.file_size[it->segment];
+        candidates.push_back({it->offset, low, end});
     }
 
     auto can_grow_before = [&] {
@@ -183,37 +208,64 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
     return s;
 }
 
-int signature_find(const ElfImage* image, bool executable, const Signature* signature,
-                   std::vector<uint32_t>* addresses) {
-    uint32_t words = uint32_t(signature->values.size());
-    size_t bytes = sizeof(PatternRecord) + 4 * size_t(words);
-    PatternRecord* value = static_cast<PatternRecord*>(std::malloc(bytes));
-    PatternRecord* mask = static_cast<PatternRecord*>(std::malloc(bytes));
-    int ok = 0;
-    if (value && mask) {
-        value->length = mask->length = 4 * words;
+int signature_find_many(const ElfImage* image, bool executable,
+                        const std::vector<const Signature*>& signatures,
+                        std::vector<std::vector<uint32_t>>* addresses) {
+    uint32_t count = uint32_t(signatures.size());
+    addresses->assign(count, {});
+    if (count == 0)
+        return 1;
+    std::vector<PatternRecord*> values(count, nullptr), masks(count, nullptr);
+    bool allocated = true;
+    for (uint32_t i = 0; i < count; i++) {
+        const Signature* signature = signatures[i];
+        uint32_t words = uint32_t(signature->values.size());
+        size_t bytes = sizeof(PatternRecord) + 4 * size_t(words);
+        values[i] = static_cast<PatternRecord*>(std::malloc(bytes));
+        masks[i] = static_cast<PatternRecord*>(std::malloc(bytes));
+        if (!values[i] || !masks[i]) {
+            allocated = false;
+            break;
+        }
+        values[i]->length = masks[i]->length = 4 * words;
         for (uint32_t g = 0; g < words; g++) {
             // "Big" order: a written word equals the file's little-endian word.
-            value->words[g] = signature->values[g] & signature->masks[g];
-            mask->words[g] = signature->masks[g];
-        }
-        PatternRecord* values[1] = {value};
-        PatternRecord* masks[1] = {mask};
-        MatchPlan* plan = match_plan_build(false, 4, 1, values, masks);
-        if (plan) {
-            MatchList list{nullptr, nullptr};
-            list.tail = &list.head;
-            MatchFastTuning tuning{1, 0, false};
-            if (match_plan_find(plan, image, executable, &list, &tuning) == MATCH_FAST_DONE) {
-                for (const Match* m = list.head; m; m = m->next)
-                    addresses->push_back(m->address + 4 * signature->before);
-                ok = 1;
-            }
-            free_matches(list.head);
-            match_plan_free(plan);
+            values[i]->words[g] = signature->values[g] & signature->masks[g];
+            masks[i]->words[g] = signature->masks[g];
         }
     }
-    std::free(value);
-    std::free(mask);
+    int ok = 0;
+    // One scan for all of them: setting a scan up costs more than the scan of a small image.
+    MatchPlan* plan =
+        allocated ? match_plan_build(false, 4, count, values.data(), masks.data()) : nullptr;
+    if (plan) {
+        MatchList list{nullptr, nullptr};
+        list.tail = &list.head;
+        MatchFastTuning tuning{1, 0, false};
+        if (match_plan_find(plan, image, executable, &list, &tuning) == MATCH_FAST_DONE) {
+            for (const Match* m = list.head; m; m = m->next) {
+                for (uint32_t i = 0; i < count; i++) {
+                    if (m->value == values[i])
+                        (*addresses)[i].push_back(m->address + 4 * signatures[i]->before);
+                }
+            }
+            ok = 1;
+        }
+        free_matches(list.head);
+        match_plan_free(plan);
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        std::free(values[i]);
+        std::free(masks[i]);
+    }
     return ok;
+}
+
+int signature_find(const ElfImage* image, bool executable, const Signature* signature,
+                   std::vector<uint32_t>* addresses) {
+    std::vector<std::vector<uint32_t>> found;
+    if (!signature_find_many(image, executable, {signature}, &found))
+        return 0;
+    addresses->insert(addresses->end(), found[0].begin(), found[0].end());
+    return 1;
 }

@@ -49,3 +49,9 @@ Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, Signatu
 // match's address plus the words before it). Returns 1, or 0 when memory ran out.
 int signature_find(const ElfImage* image, bool executable, const Signature* signature,
                    std::vector<uint32_t>* addresses);
+
+// The same for several signatures in one scan: (*addresses)[i] receives the places of
+// signatures[i]. Returns 1, or 0 when memory ran out.
+int signature_find_many(const ElfImage* image, bool executable,
+                        const std::vector<const Signature*>& signatures,
+                        std::vector<std::vector<uint32_t>>* addresses);

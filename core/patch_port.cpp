@@ -31,31 +31,34 @@ PortPlace place_by_signatures(const ImageCopy* old_copy, const ImageCopy* new_co
         for (SignatureSide side : {SIGNATURE_BEFORE, SIGNATURE_AFTER, SIGNATURE_AROUND})
             signatures.push_back(signature_grow(old_copy, &place, side, 1));
     }
-    for (Signature& signature : signatures) {
-        if (!signature.unique)
-            continue;
+    std::vector<const Signature*> usable_signatures;
+    for (const Signature& signature : signatures) {
+        if (signature.unique)
+            usable_signatures.push_back(&signature);
+    }
+    std::vector<std::vector<uint32_t>> all_found;
+    if (!signature_find_many(&new_copy->image, place.executable, usable_signatures, &all_found))
+        all_found.assign(usable_signatures.size(), {});
+    for (size_t i = 0; i < usable_signatures.size(); i++) {
+        Signature signature = *usable_signatures[i];
         usable++;
-        std::vector<uint32_t> found;
+        std::vector<uint32_t> found = all_found[i];
         // A signature unique in the old build may still fit several places in the new one,
         // which has more code that looks alike: more words, all of them still unique in the
-        // old build, tell the places apart or show that they cannot be.
-        for (;;) {
-            found.clear();
-            if (!signature_find(&new_copy->image, place.executable, &signature, &found)) {
-                found.clear();
-                break;
-            }
-            // An entry point is seen from one side only: growing its signature past the end
-            // of its function would pick, of a function and its copy, the one followed by
-            // what followed the original, which is the copy when the copy comes right after.
-            if (found.size() <= 1 || entry)
-                break;
+        // old build, tell the places apart or show that they cannot be. An entry point is
+        // seen from one side only: growing its signature past the end of its function would
+        // pick, of a function and its copy, the one followed by what followed the original,
+        // which is the copy when the copy comes right after.
+        while (found.size() > 1 && !entry) {
             size_t words = signature.values.size();
             Signature longer =
                 signature_grow(old_copy, &place, signature.side, uint32_t(words + (words + 1) / 2));
             if (longer.values.size() <= words)
                 break;
             signature = longer;
+            found.clear();
+            if (!signature_find(&new_copy->image, place.executable, &signature, &found))
+                found.clear();
         }
         *reach_before = signature.before > *reach_before ? signature.before : *reach_before;
         *reach_after = signature.after > *reach_after ? signature.after : *reach_after;
