@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/cli_options.h"
+#include "cli/cli_port.h"
 #include "cli/cli_report.h"
 #include "cli/cli_run.h"
 
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
     cli_report_install();
+    if (cli_port_wanted(argc, argv)) {
+        return cli_port_main(argc, argv);
+    }
 
     CliOptions options;
     char problem[512];

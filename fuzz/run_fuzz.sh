@@ -7,7 +7,7 @@ build=${1:?build folder}
 seconds=${2:?seconds per target}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
-for target in fuzz_pattern fuzz_search fuzz_argv fuzz_disc_image; do
+for target in fuzz_pattern fuzz_search fuzz_argv fuzz_disc_image fuzz_patch_file; do
     log=$build/logs/$target.log
     mkdir -p "$build/corpus/$target" "$build/crashes" "$build/logs"
     echo "== $target: ${seconds}s"

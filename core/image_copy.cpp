@@ -1,0 +1,94 @@
+// Owned copies of ELF images.
+#include "core/image_copy.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+uint32_t read_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Takes over what the static record holds and releases it.
+std::unique_ptr<ImageCopy> copy_from_static(ElfImage* loaded) {
+    if (!loaded)
+        return nullptr;
+    std::unique_ptr<ImageCopy> copy(new ImageCopy{});
+    copy->data.assign(loaded->data, loaded->data + loaded->size);
+    for (int set = 0; set < 2; set++) {
+        const RangeSet& r = loaded->ranges[set];
+        copy->address_delta[set].assign(r.address_delta, r.address_delta + r.count);
+        copy->file_offset[set].assign(r.file_offset, r.file_offset + r.count);
+        copy->file_size[set].assign(r.file_size, r.file_size + r.count);
+    }
+    ElfImage& image = copy->image;
+    image.data = copy->data.data();
+    image.size = loaded->size;
+    image.checksum = loaded->checksum;
+    for (int set = 0; set < 2; set++) {
+        image.ranges[set].count = loaded->ranges[set].count;
+        image.ranges[set].address_delta = copy->address_delta[set].data();
+        image.ranges[set].file_offset = copy->file_offset[set].data();
+        image.ranges[set].file_size = copy->file_size[set].data();
+    }
+    free_elf_image(loaded);
+
+    // read_elf has checked that the program header table lies inside the file.
+    const uint8_t* data = copy->data.data();
+    uint32_t table = read_le32(data + 28);
+    uint32_t entries = uint32_t(data[44] | data[45] << 8);
+    copy->span_low = 0xFFFFFFFFu;
+    copy->span_high = 0;
+    for (uint32_t i = 0; i < entries; i++) {
+        const uint8_t* entry = data + table + 32 * i;
+        if (read_le32(entry) != 1)
+            continue;
+        uint32_t address = read_le32(entry + 8);
+        uint64_t end = uint64_t(address) + read_le32(entry + 20);
+        copy->span_low = address < copy->span_low ? address : copy->span_low;
+        uint32_t clipped = end > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(end);
+        copy->span_high = clipped > copy->span_high ? clipped : copy->span_high;
+    }
+    if (copy->span_low > copy->span_high)
+        copy->span_low = copy->span_high = 0;
+    return copy;
+}
+
+} // namespace
+
+std::unique_ptr<ImageCopy> image_copy_load(const char* path) {
+    std::unique_ptr<ImageCopy> copy = copy_from_static(read_elf(path));
+    if (copy)
+        copy->path = path;
+    return copy;
+}
+
+std::unique_ptr<ImageCopy> image_copy_from_bytes(const uint8_t* data, uint32_t size) {
+    uint8_t* owned = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    if (!owned)
+        return nullptr;
+    std::memcpy(owned, data, size);
+    return copy_from_static(elf_image_from_bytes(owned, size));
+}
+
+bool image_place_find(const ElfImage* image, uint32_t address, uint32_t width, ImagePlace* place) {
+    for (int set = 0; set < 2; set++) {
+        const RangeSet& r = image->ranges[set];
+        for (uint32_t k = 0; k < r.count; k++) {
+            uint32_t offset = address - r.address_delta[k];
+            if (offset >= r.file_offset[k] &&
+                uint64_t(offset) + width <= uint64_t(r.file_offset[k]) + r.file_size[k]) {
+                place->executable = set == 0;
+                place->segment = k;
+                place->offset = offset;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+uint32_t image_place_address(const ElfImage* image, const ImagePlace* place) {
+    return place->offset + image->ranges[place->executable ? 0 : 1].address_delta[place->segment];
+}

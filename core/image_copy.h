@@ -1,0 +1,50 @@
+// An ELF image that owns its bytes and range sets, so that two files (the old and the new
+// build of a game) can be open at once while read_elf keeps its single static record.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/elf_image.h"
+
+struct ImageCopy {
+    std::string path;
+    std::vector<uint8_t> data;
+    std::vector<uint32_t> address_delta[2], file_offset[2], file_size[2];
+    // The lowest virtual address of the loadable segments and the end of the highest one in
+    // memory (its file part and the zero-filled rest): a word in this span may be a pointer.
+    uint32_t span_low, span_high;
+    ElfImage image; // views of the vectors above, for the search core
+
+    // Filled on demand by the signature code: for a range set and a word mask, every word
+    // position of the set's segments sorted by its masked word (see mips_signature.cpp).
+    struct IndexEntry {
+        uint32_t masked, offset, segment;
+    };
+    mutable std::map<uint64_t, std::vector<IndexEntry>> masked_words;
+};
+
+// Where an address lies in an image's file.
+struct ImagePlace {
+    bool executable;  // in ranges[0]
+    uint32_t segment; // index in its range set
+    uint32_t offset;  // file offset of the address
+};
+
+// Reads the executable at `path` (the one entry point for every kind of input the port and
+// apply commands take). Returns the copy, or null when read_elf refuses the file. Leaves
+// read_elf's static record released.
+std::unique_ptr<ImageCopy> image_copy_load(const char* path);
+
+// The same over bytes already in memory (tests, disc images).
+std::unique_ptr<ImageCopy> image_copy_from_bytes(const uint8_t* data, uint32_t size);
+
+// Finds the segment whose file part holds the `width` bytes from `address`. Returns true and
+// fills `place`, or false when they are not all in one file-backed segment.
+bool image_place_find(const ElfImage* image, uint32_t address, uint32_t width, ImagePlace* place);
+
+// The address of file offset `offset` in segment `segment` of a range set.
+uint32_t image_place_address(const ElfImage* image, const ImagePlace* place);

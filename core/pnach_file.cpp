@@ -1,0 +1,116 @@
+// Whole PNACH files from search results.
+#include "core/pnach_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool is_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The serial that starts at `p` when `p` holds LLLL_DDD.DD (n bytes available), or "".
+std::string serial_at(const char* p, size_t n) {
+    if (n < 11)
+        return "";
+    for (int i = 0; i < 4; i++) {
+        if (!is_letter(p[i]))
+            return "";
+    }
+    if (p[4] != '_' || !is_digit(p[5]) || !is_digit(p[6]) || !is_digit(p[7]) || p[8] != '.' ||
+        !is_digit(p[9]) || !is_digit(p[10]))
+        return "";
+    std::string serial;
+    for (int i = 0; i < 4; i++)
+        serial += char(p[i] >= 'a' ? p[i] - 'a' + 'A' : p[i]);
+    serial += '-';
+    serial.append(p + 5, 3);
+    serial.append(p + 9, 2);
+    return serial;
+}
+
+uint32_t byte_swap(uint32_t x) {
+    return x >> 24 | (x >> 8 & 0xFF00) | (x << 8 & 0xFF0000) | x << 24;
+}
+
+} // namespace
+
+std::string pnach_serial_from_name(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; p++) {
+        if (*p == '/' || *p == '\\' || *p == ':')
+            name = p + 1;
+    }
+    return serial_at(name, std::strlen(name));
+}
+
+std::string pnach_serial_from_system_cnf(const char* text, size_t size) {
+    for (size_t at = 0; at + 5 <= size; at++) {
+        if (std::strncmp(text + at, "BOOT2", 5) != 0 || (at > 0 && text[at - 1] != '\n'))
+            continue;
+        size_t end = at;
+        while (end < size && text[end] != '\n')
+            end++;
+        // The serial is the file name after the last backslash or colon of the line.
+        size_t name = at + 5;
+        for (size_t i = at + 5; i < end; i++) {
+            if (text[i] == '\\' || text[i] == ':' || text[i] == '/')
+                name = i + 1;
+        }
+        return serial_at(text + name, end - name);
+    }
+    return "";
+}
+
+std::string pnach_file_name(const std::string& serial, uint32_t checksum) {
+    char text[64];
+    if (serial.empty())
+        std::snprintf(text, sizeof text, "%08X.pnach", checksum);
+    else
+        std::snprintf(text, sizeof text, "%s_%08X.pnach", serial.c_str(), checksum);
+    return text;
+}
+
+void pnach_file_render(const PatternList* search, const PatternList* replace, const Match* matches,
+                       const ElfImage* image, bool swap, const char* title, std::string* text) {
+    char line[128];
+    std::snprintf(line, sizeof line, " (%08X)\r\n", image->checksum);
+    *text = "gametitle=";
+    *text += title;
+    *text += line;
+    for (uint32_t i = 0; i < search->count; i++) {
+        const PatternRecord* value = search->values[i];
+        *text += "\r\n[Search pattern " + std::to_string(i + 1) + ": ";
+        for (uint32_t g = 0; g < (value->length + 3) / 4; g++) {
+            std::snprintf(line, sizeof line, "%08X", pattern_word(value, g));
+            *text += line;
+        }
+        *text += "]\r\n";
+        const PatternRecord* r = replace->values[i];
+        const PatternRecord* m = replace->masks[i];
+        for (const Match* match = matches; match; match = match->next) {
+            if (match->value != value)
+                continue;
+            for (uint32_t g = 0; g < r->length / 4; g++) {
+                uint32_t rw = pattern_word(r, g);
+                uint32_t mw = pattern_word(m, g);
+                if (swap) {
+                    rw = byte_swap(rw);
+                    mw = byte_swap(mw);
+                }
+                uint32_t old_word = elf_image_word(image, match->offset + 4 * g);
+                uint32_t new_word = rw | (~mw & old_word);
+                if (new_word == old_word)
+                    continue;
+                std::snprintf(line, sizeof line, "patch=1,EE,%08X,word,%08X //%08X\r\n",
+                              match->address + 4 * g, new_word, old_word);
+                *text += line;
+            }
+        }
+    }
+}
