@@ -53,6 +53,9 @@ done
 # the build's does.
 cli=$root/usr/bin/quarnel-cli
 ldd "$root/usr/bin/quarnel" "$cli" | grep -q 'not found' && fail "a library is missing: $(ldd "$root/usr/bin/quarnel" | grep 'not found')"
+# Help reads readme.txt from the data folder compiled into the window: the package's.
+grep -q -a /usr/share/quarnel "$root/usr/bin/quarnel" && ! grep -q -a /usr/local/share "$root/usr/bin/quarnel" ||
+    fail "the packaged quarnel does not look for readme.txt in /usr/share/quarnel"
 [ "$("$cli" --version)" == "$("$build/quarnel-cli" --version)" ] || fail "quarnel-cli --version differs"
 sample=$src/samples/sample.elf
 checksum=$("$cli" --checksum "$sample") || fail "quarnel-cli --checksum failed"
