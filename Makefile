@@ -51,11 +51,14 @@ run: build
 	    $(MAKE) --no-print-directory run-cli; \
 	fi
 
-# Installs under PREFIX (default /usr/local): the two programs, readme.txt, the desktop entry
-# and the icons.
+# Installs under PREFIX (default /usr/local): the two programs, their manual pages, the bash
+# completion, readme.txt, the desktop entry, the AppStream metadata and the icons. The build is
+# configured for PREFIX first: the window reads readme.txt from the data folder it was built for.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-* dist
