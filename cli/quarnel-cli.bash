@@ -4,6 +4,7 @@
 
 _quarnel_cli() {
     local cur prev
+    COMPREPLY=()
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=""
     [[ $COMP_CWORD -gt 0 ]] && prev=${COMP_WORDS[COMP_CWORD - 1]}

@@ -65,7 +65,7 @@ completion)
     complete_line() {
         COMP_WORDS=(quarnel-cli "$@")
         COMP_CWORD=$#
-        COMPREPLY=()
+        COMPREPLY=(left-over)
         _quarnel_cli
         reply=$(printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | sort -u)
     }
@@ -95,12 +95,20 @@ completion)
     trap 'rm -rf "$scratch"' EXIT
     touch "$scratch/GAME.ELF"
     cd "$scratch" || exit 1
-    complete_line G
-    [ "$reply" == "GAME.ELF" ] || fail "the ELF argument completes to '$reply', not GAME.ELF"
-    while read -r option; do
-        complete_line "$option" G
-        [ "$reply" == "GAME.ELF" ] || fail "$option completes to '$reply', not a file name"
-    done < <(grep -o -- '--[a-z][a-z0-9-]* \(FILE\|ELF\|LIST\|IMAGE\)' <<<"$help" | cut -d' ' -f1 | sort -u)
+    # Plain bash, then with the bash-completion package's helpers where it is installed.
+    for helpers in "" /usr/share/bash-completion/bash_completion; do
+        if [ -n "$helpers" ]; then
+            [ -f "$helpers" ] || continue
+            # shellcheck source=/dev/null
+            source "$helpers"
+        fi
+        complete_line G
+        [ "$reply" == "GAME.ELF" ] || fail "the ELF argument completes to '$reply', not GAME.ELF ${helpers:+(with $helpers)}"
+        while read -r option; do
+            complete_line "$option" G
+            [ "$reply" == "GAME.ELF" ] || fail "$option completes to '$reply', not a file name ${helpers:+(with $helpers)}"
+        done < <(grep -o -- '--[a-z][a-z0-9-]* \(FILE\|ELF\|LIST\|IMAGE\)' <<<"$help" | cut -d' ' -f1 | sort -u)
+    done
     ;;
 *)
     echo "usage: check_cli_docs.sh man|completion QUARNEL_CLI SOURCE_DIR"
