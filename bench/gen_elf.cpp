@@ -1,13 +1,13 @@
 // Makes the benchmark's inputs: a 32-bit little-endian MIPS-like ELF with one executable
-// segment, and the pattern sets of 1, 10, 100 and 1000 patterns (8 to 16 bytes, about 40 % with
-// wildcard nibbles) with copies planted in the code, as Quarnel pattern text and as yara rules.
+// segment, and the pattern sets of 1 to 100,000 patterns (8 to 16 bytes, about 40 % with wildcard
+// nibbles) with copies planted in the code, as Quarnel pattern text and as yara rules.
 //
 //   gen_elf DIR SIZE_MIB [SEED]
 //
-// Writes DIR/code.elf, DIR/pN.txt and DIR/pN.yar for N = 1, 10, 100, 1000, and
-// DIR/planted.txt (the offsets of the planted copies). The first N patterns of the 1000 form
-// set N; 100 copies of pattern 0, 100 of patterns 1-9, 100 of 10-99 and 100 of 100-999 are
-// planted, four in five at word boundaries.
+// Writes DIR/code.elf, DIR/pN.txt and DIR/pN.yar for N = 1, 10, ..., 100000, and
+// DIR/planted.txt (the offsets of the planted copies). The first N patterns of the 100,000 form
+// set N; 100 copies of pattern 0, 100 of patterns 1-9, 100 of 10-99 and so on up to 100 of
+// 10000-99999 are planted, four in five at word boundaries.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -165,11 +165,12 @@ int main(int argc, char** argv) {
         put32(f, at, instruction());
 
     std::vector<Pattern> patterns;
-    for (int i = 0; i < 1000; i++)
+    for (int i = 0; i < 100000; i++)
         patterns.push_back(make_pattern());
 
     std::string planted;
-    const uint32_t groups[4][2] = {{0, 1}, {1, 10}, {10, 100}, {100, 1000}};
+    const uint32_t groups[6][2] = {{0, 1},       {1, 10},         {10, 100},
+                                   {100, 1000}, {1000, 10000}, {10000, 100000}};
     for (const auto& g : groups) {
         for (int copy = 0; copy < 100; copy++) {
             const Pattern& p = patterns[g[0] + below(g[1] - g[0])];
@@ -190,7 +191,7 @@ int main(int argc, char** argv) {
 
     std::string elf(reinterpret_cast<const char*>(f.data()), f.size());
     bool ok = write_file(dir + "/code.elf", elf) && write_file(dir + "/planted.txt", planted);
-    for (uint32_t n : {1u, 10u, 100u, 1000u}) {
+    for (uint32_t n : {1u, 10u, 100u, 1000u, 10000u, 100000u}) {
         std::string text, rules = "rule planted\n{\n  strings:\n";
         for (uint32_t i = 0; i < n; i++) {
             text += quarnel_line(patterns[i]) + "\r\n";
