@@ -52,7 +52,6 @@ constexpr size_t DIRECT_ONLY_ENTRIES = 4;
 constexpr uint32_t DEFAULT_CHUNK_WORDS = 32768;
 constexpr uint64_t THREADED_SCAN_BYTES = 8u << 20;
 constexpr uint32_t MAX_THREADS = 4;
-constexpr uint32_t USE_BITS = 16;
 constexpr size_t PREFETCH_BYTES = 2048;
 constexpr uint32_t HALF_KEYS = 1u << 17; // low halves, then high halves
 
@@ -103,8 +102,8 @@ struct MatchPlan {
     std::vector<uint32_t> bucket_start;
     std::vector<Slot> slots;
     std::vector<uint32_t> half_filter;  // one bit per half key; empty when no entry uses one
-    std::vector<uint32_t> half_start;   // HALF_KEYS + 1 starts into half_entries
-    std::vector<uint32_t> half_entries; // entry indices grouped by half key
+    std::vector<uint32_t> half_keys;    // ascending
+    std::vector<uint32_t> half_entries; // the entry of each key
     uint32_t max_anchor;
     uint32_t reach; // bytes past a chunk's end word that scanning the chunk may read
 };
@@ -282,7 +281,11 @@ struct WordGuess {
     std::vector<uint32_t> high, low;
     uint64_t words = 0;
 
+    // Up to a few dozen patterns say too little to count (and tables for them would cost more
+    // than a small search).
     void learn(const MatchPlan& plan) {
+        if (plan.count < 64)
+            return;
         high.assign(1u << 16, 0);
         low.assign(1u << 16, 0);
         for (uint32_t i = 0; i < plan.count; i++) {
@@ -302,7 +305,10 @@ struct WordGuess {
     // Likely matches of x per 256 words of pattern-like code, scaled by the sample size so
     // that a handful of patterns says little.
     uint64_t common(uint32_t x) const {
-        return uint64_t(high[x >> 16]) * low[x & 0xFFFF] * 256 / (words + 1);
+        return words ? uint64_t(high[x >> 16]) * low[x & 0xFFFF] * 256 / (words + 1) : 0;
+    }
+    uint64_t seen(uint32_t key) const {
+        return words ? (key >> 16 ? high : low)[key & 0xFFFF] : 0;
     }
 };
 
@@ -310,8 +316,8 @@ struct WordGuess {
 // half), preferring keys that fewer entries use and words that fix more bits; false when there
 // is none. Halves of all zeros or all ones are everywhere in code and data, so they come last.
 bool half_anchor(const std::vector<uint8_t>& value, const std::vector<uint8_t>& mask,
-                 uint32_t words, const std::vector<uint32_t>& half_use, const WordGuess& guess,
-                 uint32_t& anchor, uint32_t& key) {
+                 uint32_t words, const std::vector<uint16_t>& half_use, uint32_t use_bits,
+                 const WordGuess& guess, uint32_t& anchor, uint32_t& key) {
     uint64_t best = UINT64_MAX;
     for (uint32_t g = 0; g < words; g++) {
         uint32_t am = load32(mask.data() + 4 * g);
@@ -321,9 +327,9 @@ bool half_anchor(const std::vector<uint8_t>& value, const std::vector<uint8_t>& 
                 continue;
             uint32_t half = (av >> (16 * h)) & 0xFFFF;
             uint32_t k = h << 16 | half;
-            uint64_t seen = h ? guess.high[half] : guess.low[half];
+            uint64_t used = half_use[hash_word(k, use_bits)];
             uint64_t penalty = half == 0 || half == 0xFFFF ? 1u << 20 : 0;
-            uint64_t cost = (16 * seen + half_use[k] + penalty) << 6 | (32 - popcount32(am));
+            uint64_t cost = (16 * guess.seen(k) + used + penalty) << 6 | (32 - popcount32(am));
             if (cost < best) {
                 best = cost;
                 anchor = g;
@@ -340,12 +346,15 @@ bool half_anchor(const std::vector<uint8_t>& value, const std::vector<uint8_t>& 
 // table, and those without a fixed half word are compared at every word.
 void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                   std::vector<std::pair<uint32_t, uint32_t>>& halves) {
-    std::vector<uint16_t> used(size_t(1) << USE_BITS, 0);
-    std::vector<uint32_t> half_use(HALF_KEYS, 0);
+    size_t pairs = size_t(plan.count) * (4 / plan.step);
+    uint32_t use_bits = 8;
+    while (use_bits < 16 && (size_t(1) << use_bits) < 4 * pairs)
+        use_bits++;
+    std::vector<uint16_t> used(size_t(1) << use_bits, 0);
+    std::vector<uint16_t> half_use(used.size(), 0); // by hashed half key
     WordGuess guess;
     guess.learn(plan);
     uint32_t flip = plan.swap ? 3 : 0;
-    size_t pairs = size_t(plan.count) * (4 / plan.step);
     bool direct_only = pairs <= DIRECT_ONLY_ENTRIES;
     size_t allowance = limits.expansion_slots
                            ? limits.expansion_slots
@@ -384,11 +393,11 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                 uint64_t cost = 0;
                 if (expansions <= 16) {
                     expand_anchor(av, am, [&](uint32_t x) {
-                        cost += 1 + uint64_t(used[hash_word(x, USE_BITS)]) + guess.common(x);
+                        cost += 1 + uint64_t(used[hash_word(x, use_bits)]) + guess.common(x);
                     });
                 } else { // the wildcard value's own guess stands for all, to keep planning quick
                     cost = expansions *
-                           (1 + uint64_t(used[hash_word(av, USE_BITS)]) + guess.common(av));
+                           (1 + uint64_t(used[hash_word(av, use_bits)]) + guess.common(av));
                 }
                 // Zero and all ones fill padding and data: a poor anchor in any file.
                 if (av == 0 || av == ~0u)
@@ -403,7 +412,7 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
             bool hashed = best_cost != UINT64_MAX && !direct_only;
             e.anchor = hashed ? best : widest;
             bool halved = !hashed && !direct_only && !limits.no_half_words &&
-                          half_anchor(value, mask, words, half_use, guess, e.anchor, key);
+                          half_anchor(value, mask, words, half_use, use_bits, guess, e.anchor, key);
             e.anchor_mask = load32(mask.data() + 4 * e.anchor);
             e.anchor_value = load32(value.data() + 4 * e.anchor);
             if (hashed) {
@@ -411,14 +420,16 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                 if (e.anchor_mask != ~0u)
                     expanded += size_t(1) << (32 - popcount32(e.anchor_mask));
                 expand_anchor(e.anchor_value, e.anchor_mask, [&](uint32_t x) {
-                    uint16_t& u = used[hash_word(x, USE_BITS)];
+                    uint16_t& u = used[hash_word(x, use_bits)];
                     if (u != 0xFFFF)
                         u++;
                     slot.value = x;
                     plan.slots.push_back(slot);
                 });
             } else if (halved) {
-                half_use[key]++;
+                uint16_t& u = half_use[hash_word(key, use_bits)];
+                if (u != 0xFFFF)
+                    u++;
                 halves.push_back({key, index});
             } else {
                 plan.direct.push_back(index);
@@ -465,22 +476,18 @@ void plan_hash(MatchPlan& plan, bool halves) {
     plan.slots.swap(sorted);
 }
 
-// The half-word table: a bit per half key, and the entries grouped by key.
-void plan_halves(MatchPlan& plan, const std::vector<std::pair<uint32_t, uint32_t>>& halves) {
+// The half-word table: a bit per half key, and the (key, entry) pairs sorted by key, for the
+// few words whose bit is set.
+void plan_halves(MatchPlan& plan, std::vector<std::pair<uint32_t, uint32_t>>& halves) {
     if (halves.empty())
         return;
     plan.half_filter.assign(HALF_KEYS / 32, 0);
-    plan.half_start.assign(HALF_KEYS + 1, 0);
+    std::sort(halves.begin(), halves.end());
     for (const auto& [key, entry] : halves) {
         plan.half_filter[key / 32] |= 1u << (key % 32);
-        plan.half_start[key + 1]++;
+        plan.half_keys.push_back(key);
+        plan.half_entries.push_back(entry);
     }
-    for (uint32_t k = 0; k < HALF_KEYS; k++)
-        plan.half_start[k + 1] += plan.half_start[k];
-    plan.half_entries.resize(halves.size());
-    std::vector<uint32_t> fill(plan.half_start.begin(), plan.half_start.end() - 1);
-    for (const auto& [key, entry] : halves) // entry order kept within a key
-        plan.half_entries[fill[key]++] = entry;
 }
 
 // How far past a chunk's end word scanning may read.
@@ -684,7 +691,11 @@ inline void probe_hit(const ImageScan& scan, const View& view, uint32_t at, uint
     if (!HALVES)
         return;
     for (uint32_t key : {v & 0xFFFF, HALF_KEYS / 2 | v >> 16}) {
-        for (uint32_t s = plan.half_start[key]; s < plan.half_start[key + 1]; s++) {
+        if (!half_bit(plan.half_filter.data(), key))
+            continue;
+        size_t s = std::lower_bound(plan.half_keys.begin(), plan.half_keys.end(), key) -
+                   plan.half_keys.begin();
+        for (; s < plan.half_keys.size() && plan.half_keys[s] == key; s++) {
             const Entry& e = plan.entries[plan.half_entries[s]];
             if ((v & e.anchor_mask) == e.anchor_value)
                 consider(scan, e, view, at, first, end, segment_end, keys);
@@ -995,7 +1006,7 @@ MatchPlanStats match_plan_stats(const MatchPlan* plan) {
     stats.direct = plan->direct.size();
     stats.bytes = sizeof(MatchPlan) + held(plan->entries) + held(plan->qwords) +
                   held(plan->direct) + held(plan->filter) + held(plan->bucket_start) +
-                  held(plan->slots) + held(plan->half_filter) + held(plan->half_start) +
+                  held(plan->slots) + held(plan->half_filter) + held(plan->half_keys) +
                   held(plan->half_entries);
     return stats;
 }
