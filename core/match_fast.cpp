@@ -42,6 +42,7 @@ constexpr uint32_t MAX_EXPANSION_BITS = 12;
 // go to the half-word table.
 constexpr size_t BASE_EXPANSION_SLOTS = size_t(1) << 16;
 constexpr size_t EXPANSION_SLOTS_PER_ENTRY = 8;
+constexpr uint64_t SMALL_EXPANSION = 16;
 // The filter stays within the second cache level (512 KiB per core here): past it, a probe
 // that misses costs more than the chance hits a larger filter would save.
 constexpr uint32_t MAX_FILTER_BITS = 22;
@@ -386,9 +387,12 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                 // Each table slot costs at least 1: a word with more of them than the best
                 // cost so far cannot win.
                 uint64_t expansions = uint64_t(1) << (32 - bits);
+                // One wildcard nibble (16 slots) is always allowed, so that the table's size
+                // stays within 16 slots per entry; more only within the allowance.
                 if (bits == 0 || 32 - bits > MAX_EXPANSION_BITS || expansions >= best_cost ||
-                    (expansions > 1 &&
-                     (limits.exact_anchors_only || expanded + expansions > allowance)))
+                    (expansions > 1 && limits.exact_anchors_only) ||
+                    (expansions > (limits.expansion_slots ? 1 : SMALL_EXPANSION) &&
+                     expanded + expansions > allowance))
                     continue;
                 uint64_t cost = 0;
                 if (expansions <= 16) {
@@ -396,7 +400,9 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                         cost += 1 + uint64_t(used[hash_word(x, use_bits)]) + guess.common(x);
                     });
                 } else { // the wildcard value's own guess stands for all, to keep planning quick
-                    cost = expansions *
+                    // Large expansions use up the allowance that the entries after this one
+                    // may need: they win only where every other word is poor.
+                    cost = expansions * 16 *
                            (1 + uint64_t(used[hash_word(av, use_bits)]) + guess.common(av));
                 }
                 // Zero and all ones fill padding and data: a poor anchor in any file.
@@ -417,8 +423,9 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
             e.anchor_value = load32(value.data() + 4 * e.anchor);
             if (hashed) {
                 Slot slot = slot_other(e, value, mask, words, index);
-                if (e.anchor_mask != ~0u)
-                    expanded += size_t(1) << (32 - popcount32(e.anchor_mask));
+                size_t slots = size_t(1) << (32 - popcount32(e.anchor_mask));
+                if (slots > SMALL_EXPANSION)
+                    expanded += slots;
                 expand_anchor(e.anchor_value, e.anchor_mask, [&](uint32_t x) {
                     uint16_t& u = used[hash_word(x, use_bits)];
                     if (u != 0xFFFF)
