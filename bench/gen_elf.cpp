@@ -225,12 +225,16 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> f = make_code(size, patterns, 100000, planted);
     bool ok = write_bytes(dir + "/code.elf", f) && write_file(dir + "/planted.txt", planted);
     for (uint32_t n : {1u, 10u, 100u, 1000u, 10000u, 100000u}) {
-        std::string text, rules = "rule planted\n{\n  strings:\n";
+        // yara takes at most 10,000 strings per rule.
+        std::string text, rules;
         for (uint32_t i = 0; i < n; i++) {
+            if (i % 10000 == 0)
+                rules += "rule planted" + std::to_string(i / 10000) + "\n{\n  strings:\n";
             text += quarnel_line(patterns[i]) + "\r\n";
             rules += "    $p" + std::to_string(i) + " = { " + yara_hex(patterns[i]) + " }\n";
+            if (i % 10000 == 9999 || i + 1 == n)
+                rules += "  condition:\n    any of them\n}\n";
         }
-        rules += "  condition:\n    any of them\n}\n";
         ok = ok && write_file(dir + "/p" + std::to_string(n) + ".txt", text) &&
              write_file(dir + "/p" + std::to_string(n) + ".yar", rules);
     }

@@ -38,7 +38,8 @@ def run_timed(command, repeats, stdout_path=None):
             start = time.perf_counter()
             result = subprocess.run(command, stdout=out, stderr=subprocess.PIPE)
             elapsed = time.perf_counter() - start
-        if result.returncode not in (0, 1):
+        # quarnel-cli exits 1 when nothing matched; yara exits 1 on errors, with a message.
+        if result.returncode not in (0, 1) or b"error" in result.stderr:
             sys.exit("bench: %s failed: %s" % (command[0], result.stderr.decode(errors="replace")))
         best = elapsed if best is None else min(best, elapsed)
     return best

@@ -34,6 +34,10 @@ namespace {
 
 constexpr uint32_t HASH_MULTIPLIER = 0x9E3779B1u;
 constexpr uint32_t SECOND_MULTIPLIER = 0x85EBCA6Bu;
+// Mixed into every value before hashing: the commonest words of code and data (zero, above
+// all) would otherwise hash to block 0 and to a single filter bit, and pass the filter by
+// chance far more often than other words.
+constexpr uint32_t HASH_SALT = 0x5BD1E995u;
 // An anchor with more wildcard bits than this looks for a half word instead: 2^8 table slots
 // for one anchor is the most that still pays.
 constexpr uint32_t MAX_EXPANSION_BITS = 12;
@@ -163,7 +167,7 @@ inline uint64_t load64(const uint8_t* at) {
 }
 
 inline uint32_t hash_word(uint32_t value, uint32_t bits) {
-    return (value * HASH_MULTIPLIER) >> (32 - bits);
+    return ((value ^ HASH_SALT) * HASH_MULTIPLIER) >> (32 - bits);
 }
 
 // The filter is a Bloom filter of 32-bit blocks: a value sets two bits of one block, so one
@@ -173,7 +177,7 @@ inline uint32_t filter_block(uint32_t value, uint32_t bits) {
 }
 
 inline uint32_t filter_bits(uint32_t value) {
-    uint32_t m = value * SECOND_MULTIPLIER;
+    uint32_t m = (value ^ HASH_SALT) * SECOND_MULTIPLIER;
     return (1u << (m >> 27)) | (1u << ((m >> 22) & 31));
 }
 
@@ -623,8 +627,9 @@ probe_lanes(__m256i x, const int* table, __m128i block_shift, const int* halves)
     const __m256i second = _mm256_set1_epi32(int(SECOND_MULTIPLIER));
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i low = _mm256_set1_epi32(31);
-    __m256i block = _mm256_srl_epi32(_mm256_mullo_epi32(x, first), block_shift);
-    __m256i m = _mm256_mullo_epi32(x, second);
+    const __m256i salted = _mm256_xor_si256(x, _mm256_set1_epi32(int(HASH_SALT)));
+    __m256i block = _mm256_srl_epi32(_mm256_mullo_epi32(salted, first), block_shift);
+    __m256i m = _mm256_mullo_epi32(salted, second);
     __m256i want =
         _mm256_or_si256(_mm256_sllv_epi32(one, _mm256_srli_epi32(m, 27)),
                         _mm256_sllv_epi32(one, _mm256_and_si256(_mm256_srli_epi32(m, 22), low)));
