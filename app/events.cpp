@@ -27,9 +27,9 @@ const char FILTER_PNACH[] = "PNACH File (*.PNACH)\0*.PNACH;\0All Files\0*.*\0";
 const char FILTER_TEXT[] = "Text File (*.txt)\0*.txt;\0All Files\0*.*\0";
 
 // "*.elf" and the hundred two-digit extensions *.00 to *.99 (disc images of console games are
-// often split that way).
+// often split that way), all files, then disc images; the first stays the dialog's default.
 // 24 bytes of description, 505 of patterns ("*.elf" and a hundred ";*.NN") and its terminator,
-// 15 for the second pair and the end: 545 in all.
+// 14 for the second pair, 65 for the third and 1 for the list's end: 610 in all.
 struct BrowseFilter {
     char text[1024];
 };
@@ -37,7 +37,8 @@ struct BrowseFilter {
 BrowseFilter browse_filter_build() {
     BrowseFilter f{};
     const char description[] = "ELF Files (*.elf, *.##)";
-    const char tail[] = "All Files\0*.*\0";
+    const char tail[] = "All Files\0*.*\0"
+                        "Disc images (*.iso, *.bin, *.cso, *.cue)\0*.iso;*.bin;*.cso;*.cue\0";
     size_t n = 0;
     std::memcpy(f.text + n, description, sizeof description);
     n += sizeof description;
