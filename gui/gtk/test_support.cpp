@@ -136,8 +136,9 @@ int gui_test_wait(int (*condition)(void* context), void* context, uint32_t timeo
     }
 }
 
-// ---- Heartbeat -----------------------------------------------------------------------------------
-// Touched on the GUI thread only. Times in microseconds of the monotonic clock.
+// ---- Heartbeat
+// ----------------------------------------------------------------------------------- Touched on
+// the GUI thread only. Times in microseconds of the monotonic clock.
 
 static guint heartbeat_source;
 static gint64 heartbeat_last;

@@ -738,8 +738,8 @@ int gui_test_heartbeat_start(uint32_t interval_ms) {
             heartbeat_last = std::chrono::steady_clock::now();
             heartbeat_longest = {};
             // Setting the timer again replaces it.
-            s->started = helper_window && SetTimer(helper_window, HEARTBEAT_TIMER, s->interval,
-                                                   nullptr) != 0;
+            s->started = helper_window &&
+                         SetTimer(helper_window, HEARTBEAT_TIMER, s->interval, nullptr) != 0;
             heartbeat_running = s->started;
         },
         &start);

@@ -61,9 +61,10 @@ static size_t piece_end(const char* text, size_t from, size_t piece, size_t leng
 ErrorCode text_fill(HWND box, const char* text, size_t length) {
     using clock = std::chrono::steady_clock;
     // A piece's cost grows with its lines, and the cost of a line differs by system: the size is
-    // tuned as it goes, toward this time per piece.
-    const auto target = std::chrono::milliseconds(40);
-    const size_t smallest = 4 << 10, largest = 4 << 20;
+    // tuned as it goes, toward this time per piece. Each piece also costs the box a fixed amount
+    // (Wine lays out the lines in view and the caret again), so pieces are not made too small.
+    const auto target = std::chrono::milliseconds(150);
+    const size_t smallest = 32 << 10, largest = 4 << 20;
     uint32_t epoch = text_epoch_next(box);
     // Pieces are replacements of the selection, which the box's limit on typed text applies to.
     SendMessageA(box, EM_SETLIMITTEXT, 0, 0);
@@ -72,7 +73,7 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         return win32_gui_failure("SetDlgItemText");
     }
     std::vector<char> piece_text;
-    size_t done = 0, piece = 16 << 10;
+    size_t done = 0, piece = 64 << 10;
     while (done < length) {
         size_t end = piece_end(text, done, piece, length);
         piece_text.assign(text + done, text + end);
