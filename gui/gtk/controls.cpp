@@ -554,14 +554,16 @@ static ErrorCode text_view_fill(GtkControl* control, const char* shown, bool* su
 }
 
 ErrorCode backend_control_set_text(uint32_t id, const char* text) {
-    return gtk_call([&]() -> ErrorCode {
+    // Converted on the calling thread: for a big text that is not UTF-8 the conversion alone
+    // would hold the GUI thread for a second.
+    int latin1 = 0;
+    char* shown = text_to_display(text, &latin1);
+    ErrorCode code = gtk_call([&]() -> ErrorCode {
         GtkControl* control = text_control(id);
         if (!control) {
             return gtk_fail("SetDlgItemText", EINVAL);
         }
         control->epoch++;
-        int latin1 = 0;
-        char* shown = text_to_display(text, &latin1);
         // A short text replacing a big one goes the same way: dropping the big one at once
         // stalls as long as building it would.
         if (control->kind == GUI_EDIT && GTK_IS_TEXT_VIEW(control->widget) &&
@@ -573,7 +575,6 @@ ErrorCode backend_control_set_text(uint32_t id, const char* text) {
             if (!superseded) {
                 control->latin1 = latin1;
             }
-            g_free(shown);
             return result;
         }
         Programmatic quiet;
@@ -620,9 +621,10 @@ ErrorCode backend_control_set_text(uint32_t id, const char* text) {
         if (result == GUI_ERROR_NONE && control->kind != GUI_COMBOBOX) {
             control->latin1 = latin1;
         }
-        g_free(shown);
         return result;
     });
+    g_free(shown);
+    return code;
 }
 
 ErrorCode backend_control_get_text(uint32_t id, char* buffer, uint32_t size) {

@@ -63,8 +63,8 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
     // A piece's cost grows with its lines, and the cost of a line differs by system: the size is
     // tuned as it goes, toward this time per piece. Each piece also costs the box a fixed amount
     // (Wine lays out the lines in view and the caret again), so pieces are not made too small.
-    const auto target = std::chrono::milliseconds(150);
-    const size_t smallest = 32 << 10, largest = 4 << 20;
+    const auto target = std::chrono::milliseconds(100);
+    const size_t smallest = 16 << 10, largest = 4 << 20;
     uint32_t epoch = text_epoch_next(box);
     // Pieces are replacements of the selection, which the box's limit on typed text applies to.
     SendMessageA(box, EM_SETLIMITTEXT, 0, 0);
@@ -73,7 +73,7 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         return win32_gui_failure("SetDlgItemText");
     }
     std::vector<char> piece_text;
-    size_t done = 0, piece = 64 << 10;
+    size_t done = 0, piece = smallest;
     while (done < length) {
         size_t end = piece_end(text, done, piece, length);
         piece_text.assign(text + done, text + end);
@@ -83,7 +83,7 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece_text.data()));
         auto spent = clock::now() - start;
         double scale = spent.count() > 0 ? double(target.count()) / spent.count() : 2.0;
-        scale = std::min(std::max(scale, 0.5), 2.0);
+        scale = std::min(std::max(scale, 0.25), 2.0);
         piece = std::min(std::max(size_t(double(end - done) * scale), smallest), largest);
         done = end;
         if (!serve_queue()) {
