@@ -466,7 +466,7 @@ struct TextFill {
 };
 
 // Where the piece from `from` ends: after its last line end, so that a CR LF pair stays whole,
-// else at the start of a character.
+// else at the start of a character and not after a CR.
 static size_t piece_end(const char* text, size_t from, size_t piece, size_t length) {
     size_t end = MIN(length, from + piece);
     if (end == length) {
@@ -477,7 +477,8 @@ static size_t piece_end(const char* text, size_t from, size_t piece, size_t leng
             return at;
         }
     }
-    while (end > from + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    while (end > from + 1 &&
+           ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80 || text[end - 1] == '\r')) {
         end--;
     }
     return end;

@@ -44,7 +44,7 @@ static bool serve_queue() {
 }
 
 // Where the piece that starts at `from` ends: after its last line end, so that a CR LF pair is
-// never cut in two, or the whole piece when it holds no line end.
+// never cut in two, or the whole piece (less a CR at its end) when it holds no line end.
 static size_t piece_end(const char* text, size_t from, size_t piece, size_t length) {
     size_t end = std::min(length, from + piece);
     if (end == length) {
@@ -54,6 +54,9 @@ static size_t piece_end(const char* text, size_t from, size_t piece, size_t leng
         if (text[at - 1] == '\n') {
             return at;
         }
+    }
+    if (end > from + 1 && text[end - 1] == '\r') {
+        end--;
     }
     return end;
 }
