@@ -40,6 +40,16 @@ int gui_test_settle(uint32_t timeout_ms);
 // has returned. 1, or 0 when the window is gone.
 int gui_test_on_gui_thread(void (*function)(void* context), void* context);
 
+// A heartbeat on the GUI thread, to see how long the window stays unresponsive: a system timer
+// that ticks every `interval_ms` whenever the thread serves a loop (its main loop or a modal
+// one). Starting again restarts the count. 1, or 0 when the window is gone.
+int gui_test_heartbeat_start(uint32_t interval_ms);
+
+// Stops the heartbeat, on the GUI thread once it is free, and returns the longest time in
+// milliseconds that it waited between two ticks: from the start to the first tick, between
+// ticks, and from the last tick to the stop. -1 when no heartbeat ran or the window is gone.
+int64_t gui_test_heartbeat_stop();
+
 // ---- Acting as the user --------------------------------------------------------------------
 
 // Clicks control `id` (any kind; only buttons, check boxes and radio buttons react).

@@ -442,14 +442,142 @@ static GtkControl* text_control(uint32_t id) {
     return control->kind == GUI_PROGRESSBAR ? nullptr : control;
 }
 
+// ---- Big texts in multi-line boxes ---------------------------------------------------------
+// One gtk_text_buffer_set_text of a search result of a million lines holds the GUI thread for a
+// second or more, longer still when it replaces a text as big. Such a text is built instead in a
+// new buffer, off screen, a piece at a time from an idle source while the caller waits in a
+// nested loop, so that input, drawing and other threads' calls are served between pieces; the
+// finished buffer then takes the old one's place at once, and the old one is emptied piece by
+// piece in the background. Readers see the old text whole until the new one is whole.
+
+enum : size_t { TEXT_PIECEWISE = 256 << 10 };
+
+struct TextFill {
+    GtkControl* control;
+    GtkTextBuffer* buffer;
+    const char* text;
+    size_t length;
+    size_t done;
+    size_t piece;
+    uint32_t epoch;
+    GMainLoop* loop;
+    ErrorCode result;
+    bool superseded;
+};
+
+// Where the piece from `from` ends: after its last line end, so that a CR LF pair stays whole,
+// else at the start of a character and not after a CR.
+static size_t piece_end(const char* text, size_t from, size_t piece, size_t length) {
+    size_t end = MIN(length, from + piece);
+    if (end == length) {
+        return end;
+    }
+    for (size_t at = end; at > from; at--) {
+        if (text[at - 1] == '\n') {
+            return at;
+        }
+    }
+    while (end > from + 1 &&
+           ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80 || text[end - 1] == '\r')) {
+        end--;
+    }
+    return end;
+}
+
+// Deletes a piece at a time from a buffer that no box shows any more, then lets it go.
+static gboolean text_drain_step(gpointer data) {
+    GtkTextBuffer* buffer = static_cast<GtkTextBuffer*>(data);
+    GtkTextIter start, end;
+    gtk_text_buffer_get_start_iter(buffer, &start);
+    gtk_text_buffer_get_iter_at_offset(buffer, &end, 256 << 10);
+    if (gtk_text_iter_equal(&start, &end)) {
+        g_object_unref(buffer);
+        return G_SOURCE_REMOVE;
+    }
+    gtk_text_buffer_delete(buffer, &start, &end);
+    return G_SOURCE_CONTINUE;
+}
+
+static gboolean text_fill_step(gpointer data) {
+    TextFill* fill = static_cast<TextFill*>(data);
+    if (!gtk_main_window || fill->control->epoch != fill->epoch) {
+        fill->result = gtk_main_window ? GUI_ERROR_NONE : GUI_ERROR_INITIALIZATION;
+        fill->superseded = true;
+        g_main_loop_quit(fill->loop);
+        return G_SOURCE_REMOVE;
+    }
+    size_t end = piece_end(fill->text, fill->done, fill->piece, fill->length);
+    gint64 start = g_get_monotonic_time();
+    {
+        Programmatic quiet;
+        GtkTextIter at;
+        gtk_text_buffer_get_end_iter(fill->buffer, &at);
+        gtk_text_buffer_insert(fill->buffer, &at, fill->text + fill->done,
+                               static_cast<gint>(end - fill->done));
+    }
+    // Pieces are sized toward a few tens of milliseconds each, whatever the machine.
+    double spent = MAX(double(g_get_monotonic_time() - start), 1.0);
+    double scale = CLAMP(30000.0 / spent, 0.5, 2.0);
+    fill->piece =
+        CLAMP(size_t(double(end - fill->done) * scale), size_t{16} << 10, size_t{8} << 20);
+    fill->done = end;
+    if (fill->done < fill->length) {
+        return G_SOURCE_CONTINUE;
+    }
+    GtkTextView* view = GTK_TEXT_VIEW(fill->control->widget);
+    GtkTextBuffer* old = GTK_TEXT_BUFFER(g_object_ref(gtk_text_view_get_buffer(view)));
+    gtk_text_view_set_buffer(view, fill->buffer);
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, text_drain_step, old, nullptr);
+    fill->result = GUI_ERROR_NONE;
+    g_main_loop_quit(fill->loop);
+    return G_SOURCE_REMOVE;
+}
+
+// Puts `shown` (UTF-8) into a multi-line box as above; returns once it is there, or once a newer
+// text or the window's end cut it short (`superseded`; 2 when the window went).
+static ErrorCode text_view_fill(GtkControl* control, const char* shown, bool* superseded) {
+    TextFill fill{};
+    fill.control = control;
+    fill.buffer = gtk_text_buffer_new(nullptr);
+    g_signal_connect(fill.buffer, "insert-text", G_CALLBACK(on_text_insert), control);
+    fill.text = shown;
+    fill.length = std::strlen(shown);
+    fill.piece = 64 << 10;
+    fill.epoch = control->epoch;
+    fill.loop = g_main_loop_new(nullptr, FALSE);
+    // Below drawing, above the boxes' own layout work, which would otherwise come first.
+    g_idle_add_full(G_PRIORITY_HIGH_IDLE + 22, text_fill_step, &fill, nullptr);
+    g_main_loop_run(fill.loop);
+    g_main_loop_unref(fill.loop);
+    g_object_unref(fill.buffer);
+    *superseded = fill.superseded;
+    return fill.result;
+}
+
 ErrorCode backend_control_set_text(uint32_t id, const char* text) {
-    return gtk_call([&]() -> ErrorCode {
+    // Converted on the calling thread: for a big text that is not UTF-8 the conversion alone
+    // would hold the GUI thread for a second.
+    int latin1 = 0;
+    char* shown = text_to_display(text, &latin1);
+    ErrorCode code = gtk_call([&]() -> ErrorCode {
         GtkControl* control = text_control(id);
         if (!control) {
             return gtk_fail("SetDlgItemText", EINVAL);
         }
-        int latin1 = 0;
-        char* shown = text_to_display(text, &latin1);
+        control->epoch++;
+        // A short text replacing a big one goes the same way: dropping the big one at once
+        // stalls as long as building it would.
+        if (control->kind == GUI_EDIT && GTK_IS_TEXT_VIEW(control->widget) &&
+            (std::strlen(shown) > TEXT_PIECEWISE ||
+             size_t(gtk_text_buffer_get_char_count(
+                 gtk_text_view_get_buffer(GTK_TEXT_VIEW(control->widget)))) > TEXT_PIECEWISE)) {
+            bool superseded = false;
+            ErrorCode result = text_view_fill(control, shown, &superseded);
+            if (!superseded) {
+                control->latin1 = latin1;
+            }
+            return result;
+        }
         Programmatic quiet;
         ErrorCode result = GUI_ERROR_NONE;
         switch (control->kind) {
@@ -494,9 +622,10 @@ ErrorCode backend_control_set_text(uint32_t id, const char* text) {
         if (result == GUI_ERROR_NONE && control->kind != GUI_COMBOBOX) {
             control->latin1 = latin1;
         }
-        g_free(shown);
         return result;
     });
+    g_free(shown);
+    return code;
 }
 
 ErrorCode backend_control_get_text(uint32_t id, char* buffer, uint32_t size) {

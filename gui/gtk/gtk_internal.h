@@ -80,6 +80,7 @@ struct GtkControl {
     int latin1;        // its text was set as Latin-1
     uint32_t position; // progress bars: 0 to 100
     guint marquee;     // progress bars: the pulse timer
+    uint32_t epoch;    // counts the texts set, so that an older text never lands after a newer
 };
 
 // The fonts and the compact look of the main window's controls.

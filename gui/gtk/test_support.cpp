@@ -136,6 +136,54 @@ int gui_test_wait(int (*condition)(void* context), void* context, uint32_t timeo
     }
 }
 
+// ---- Heartbeat
+// ----------------------------------------------------------------------------------- Touched on
+// the GUI thread only. Times in microseconds of the monotonic clock.
+
+static guint heartbeat_source;
+static gint64 heartbeat_last;
+static gint64 heartbeat_longest;
+
+static void heartbeat_note() {
+    gint64 now = g_get_monotonic_time();
+    heartbeat_longest = MAX(heartbeat_longest, now - heartbeat_last);
+    heartbeat_last = now;
+}
+
+static gboolean heartbeat_tick(gpointer) {
+    heartbeat_note();
+    return G_SOURCE_CONTINUE;
+}
+
+int gui_test_heartbeat_start(uint32_t interval_ms) {
+    ErrorCode code = gtk_call([&]() -> ErrorCode {
+        if (heartbeat_source) {
+            g_source_remove(heartbeat_source);
+        }
+        heartbeat_last = g_get_monotonic_time();
+        heartbeat_longest = 0;
+        // At the priority of input events: it runs whenever the window could take a click.
+        heartbeat_source = g_timeout_add_full(G_PRIORITY_DEFAULT, MAX(interval_ms, 1u),
+                                              heartbeat_tick, nullptr, nullptr);
+        return GUI_ERROR_NONE;
+    });
+    return code == GUI_ERROR_NONE;
+}
+
+int64_t gui_test_heartbeat_stop() {
+    int64_t longest = -1;
+    gtk_call([&]() -> ErrorCode {
+        if (heartbeat_source) {
+            heartbeat_note();
+            g_source_remove(heartbeat_source);
+            heartbeat_source = 0;
+            longest = heartbeat_longest / 1000;
+        }
+        return GUI_ERROR_NONE;
+    });
+    return longest;
+}
+
 // ---- Sessions ----------------------------------------------------------------------------------
 
 // Ends what a body left open (it may have stopped at a failed assertion): message boxes and
@@ -192,6 +240,11 @@ int gui_test_run(GuiTestEntry entry, uint32_t argc, char** argv, GuiTestBody bod
         argv = default_argv;
     }
     int code = gtk_run(static_cast<int>(argc), argv, entry ? entry : app_main, after_entry);
+    // A heartbeat that a body left running must not tick into the next session.
+    if (heartbeat_source) {
+        g_source_remove(heartbeat_source);
+        heartbeat_source = 0;
+    }
     {
         std::lock_guard<std::mutex> lock(test_mutex);
         session_over = true;

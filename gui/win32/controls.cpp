@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <climits>
+#include <cstring>
 
 static const DWORD child_visible = WS_CHILD | WS_VISIBLE;
 
@@ -174,7 +175,25 @@ static void note_missing_child(uint32_t id) {
     }
 }
 
+// Whether `box` is a multi-line edit box.
+static bool multi_line_edit(HWND box) {
+    char class_name[16];
+    return GetClassNameA(box, class_name, sizeof class_name) > 0 &&
+           lstrcmpiA(class_name, "Edit") == 0 && (GetWindowLongA(box, GWL_STYLE) & ES_MULTILINE);
+}
+
 ErrorCode backend_control_set_text(uint32_t id, const char* text) {
+    // Texts above this size go into a multi-line box a piece at a time (text_fill).
+    const size_t piecewise = 256 << 10;
+    HWND box = GetDlgItem(toolkit.main_window, static_cast<int>(id));
+    if (box) {
+        size_t length = std::strlen(text);
+        if (length > piecewise && multi_line_edit(box)) {
+            TextRequest request = {box, text, length, {}};
+            return win32_marshal(GUI_MSG_SET_TEXT, &request, &request.state);
+        }
+        text_epoch_next(box);
+    }
     SetLastError(0);
     if (!SetDlgItemTextA(toolkit.main_window, static_cast<int>(id), text)) {
         note_missing_child(id);

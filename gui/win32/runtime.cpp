@@ -186,6 +186,12 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
     case GUI_MSG_NOTIFY:
         serve_notification(reinterpret_cast<NotificationRequest*>(lparam));
         return 0;
+    case GUI_MSG_SET_TEXT: {
+        TextRequest* request = reinterpret_cast<TextRequest*>(lparam);
+        win32_request_complete(&request->state,
+                               text_fill(request->box, request->text, request->length));
+        return 0;
+    }
     default:
         if (message == toolkit.taskbar_button_created && message != 0) {
             taskbar_init();

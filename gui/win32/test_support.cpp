@@ -8,6 +8,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -61,7 +63,23 @@ bool autoanswer;
 NotificationAnswer autoanswer_with;
 FileDialogRecord file_dialog;
 
+// The heartbeat: a timer of the helper window. Touched on the GUI thread only.
+enum : UINT_PTR { HEARTBEAT_TIMER = 1 };
+bool heartbeat_running;
+std::chrono::steady_clock::time_point heartbeat_last;
+std::chrono::steady_clock::duration heartbeat_longest;
+
+void heartbeat_note() {
+    auto now = std::chrono::steady_clock::now();
+    heartbeat_longest = std::max(heartbeat_longest, now - heartbeat_last);
+    heartbeat_last = now;
+}
+
 LRESULT CALLBACK helper_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_TIMER && wparam == HEARTBEAT_TIMER) {
+        heartbeat_note();
+        return 0;
+    }
     if (message == TEST_MSG_PING) {
         InterlockedExchange(&ping_served, static_cast<LONG>(lparam));
         SetEvent(ping_event);
@@ -298,6 +316,11 @@ int gui_test_run(GuiTestEntry entry, uint32_t argc, char** argv, GuiTestBody bod
         body_thread = nullptr;
     }
     win32_hooks = Win32Hooks{};
+    // A heartbeat that a body left running must not tick into the next session.
+    if (heartbeat_running) {
+        KillTimer(helper_window, HEARTBEAT_TIMER);
+        heartbeat_running = false;
+    }
     return result;
 }
 
@@ -702,6 +725,42 @@ int gui_test_popup_close() {
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     gui_test_settle(10000);
     return 1;
+}
+
+int gui_test_heartbeat_start(uint32_t interval_ms) {
+    struct Start {
+        UINT interval;
+        bool started;
+    } start = {std::max<UINT>(interval_ms, USER_TIMER_MINIMUM), false};
+    int reached = gui_test_on_gui_thread(
+        [](void* context) {
+            Start* s = static_cast<Start*>(context);
+            heartbeat_last = std::chrono::steady_clock::now();
+            heartbeat_longest = {};
+            // Setting the timer again replaces it.
+            s->started = helper_window &&
+                         SetTimer(helper_window, HEARTBEAT_TIMER, s->interval, nullptr) != 0;
+            heartbeat_running = s->started;
+        },
+        &start);
+    return reached && start.started;
+}
+
+int64_t gui_test_heartbeat_stop() {
+    int64_t longest = -1;
+    gui_test_on_gui_thread(
+        [](void* context) {
+            if (!heartbeat_running) {
+                return;
+            }
+            heartbeat_note();
+            KillTimer(helper_window, HEARTBEAT_TIMER);
+            heartbeat_running = false;
+            *static_cast<int64_t*>(context) =
+                std::chrono::duration_cast<std::chrono::milliseconds>(heartbeat_longest).count();
+        },
+        &longest);
+    return longest;
 }
 
 int gui_test_wait(int (*condition)(void* context), void* context, uint32_t timeout_ms) {

@@ -12,6 +12,7 @@
 enum : UINT {
     GUI_MSG_CREATE_CONTROL = WM_USER + 1,
     GUI_MSG_NOTIFY = WM_USER + 2,
+    GUI_MSG_SET_TEXT = WM_USER + 3,
 };
 
 // What a request sent to the GUI thread carries back: its completion, its result and, for a
@@ -41,6 +42,14 @@ struct NotificationRequest {
     const char* caption;
     NotificationType type;
     NotificationAnswer* answer;
+    RequestState state;
+};
+
+// The request of a big text for a multi-line box, filled in on the GUI thread (text_fill).
+struct TextRequest {
+    HWND box;
+    const char* text;
+    size_t length;
     RequestState state;
 };
 
@@ -104,6 +113,14 @@ ErrorCode control_create_window(ControlKind kind, const char* text, ControlStyle
 ErrorCode notification_show(const char* text, const char* caption, NotificationType type,
                             NotificationAnswer* answer);
 ErrorCode popup_show(const char* caption, const char* text);
+
+// Puts a big text into a multi-line edit box a piece at a time, serving the GUI thread's queue
+// between pieces so that the window keeps answering; returns once the whole text is in (0), or
+// once a newer text for the box or the window's end has cut it short (2 when the window went).
+ErrorCode text_fill(HWND box, const char* text, size_t length);
+
+// Gives `box` a new text number, which stops a fill in progress for it.
+uint32_t text_epoch_next(HWND box);
 
 // Records the failed call on the GUI thread for the caller it serves: the thread's own trace,
 // and the toolkit's hand-back slots. Returns 3.
