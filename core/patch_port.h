@@ -21,7 +21,8 @@ enum PortStatus : uint32_t {
     PORT_TARGET = 7,       // the value holds an address that could not be carried over
     PORT_UNSUPPORTED = 8,  // a code type or processor other than plain EE writes
     PORT_MALFORMED = 9,    // the line could not be read
-    PORT_STATUS_COUNT = 10,
+    PORT_CHANGED = 10,     // the code from its function's entry up to it is not the same
+    PORT_STATUS_COUNT = 11,
 };
 
 // Where one address goes.

@@ -229,7 +229,9 @@ TEST(PatchPort, SampleToItselfKeepsEveryAddress) {
 }
 
 // The walk-through of the README: lives.pnach from the sample to its second release, whose
-// symbols put init_player at 00100034, take_hit at 0010004C and the player at 00103004.
+// symbols put init_player at 00100034, take_hit at 0010004C and the player at 00103004. The
+// jal over main_loop's call is left: main_loop is reached by a branch only, so it counts as
+// the rest of _start, which gained a call before it; its words alone would have moved it.
 TEST(PatchPortCli, SampleToItsSecondRelease) {
     std::string cli = QUARNEL_CLI;
     std::string dir = QUARNEL_SAMPLE_DIR;
@@ -247,10 +249,12 @@ TEST(PatchPortCli, SampleToItsSecondRelease) {
     EXPECT_NE(text.find("\n// not ported (no unique signature): patch=0,EE,00102000,word,"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("\npatch=1,EE,00100010,word,0C04000D //jal init_player\r\n"),
+    EXPECT_NE(text.find("\n// not ported (function changed): patch=1,EE,00100008,word,0C040008 "
+                        "//jal init_player\r\n"),
               std::string::npos)
         << text;
-    EXPECT_EQ(read_all(work + "/stderr.txt"), "3 of 4 lines ported; 1 no unique signature\n");
+    EXPECT_EQ(read_all(work + "/stderr.txt"),
+              "2 of 4 lines ported; 1 no unique signature, 1 function changed\n");
     EXPECT_EQ(run(cli + " port --from " + dir + "/sample.elf --patches " + dir + "/missing.pnach " +
                   dir + "/sample_v2.elf"),
               2);
