@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/image_copy.h"
+#include "core/mips_signature.h"
 #include "core/patch_apply.h"
 #include "core/patch_file.h"
 #include "core/patch_port.h"
@@ -259,6 +261,52 @@ TEST(PatchPortCli, SampleToItsSecondRelease) {
                   dir + "/sample_v2.elf"),
               2);
     EXPECT_EQ(run(cli + " port --patches " + dir + "/lives.pnach " + dir + "/sample_v2.elf"), 2);
+}
+
+// An ELF of one code segment at 00100000 (file offset 0x100) holding `words`.
+std::vector<uint8_t> code_elf(const std::vector<uint32_t>& words) {
+    std::vector<uint8_t> bytes(0x100 + 4 * words.size(), 0);
+    auto put = [&](size_t at, uint32_t value, int size) {
+        for (int i = 0; i < size; i++)
+            bytes[at + i] = uint8_t(value >> (8 * i));
+    };
+    std::memcpy(bytes.data(),
+                "\x7F"
+                "ELF",
+                4);
+    put(24, 0x100000, 4); // entry
+    put(28, 52, 4);       // program header table
+    put(44, 1, 2);
+    put(52, 1, 4);        // PT_LOAD
+    put(56, 0x100, 4);    // offset
+    put(60, 0x100000, 4); // address
+    put(68, 4 * uint32_t(words.size()), 4);
+    put(76, 5, 4); // read and execute
+    for (size_t i = 0; i < words.size(); i++)
+        put(0x100 + 4 * i, words[i], 4);
+    return bytes;
+}
+
+// Function starts: the entry point, a jal target, an address a lui pair loads, and code after
+// a return and padding that nothing branches to; the cold block a branch reaches is not one.
+TEST(PatchPort, CodeEntries) {
+    const uint32_t jr_ra = 0x03E00008, nop = 0;
+    std::vector<uint8_t> elf = code_elf({
+        0x0C04000D, nop,             // 100000 jal 100034
+        0x3C040010, 0x24840050,      // 100008 lui a0 / addiu a0: 100050
+        jr_ra,      nop,             // 100010
+        0x24420001, jr_ra,      nop, // 100018 cold block, branched to from 100034
+        nop,                         // 100024 padding
+        0x24420002, jr_ra,      nop, // 100028 called by nothing
+        0x1000FFF8, nop,             // 100034 b 100018
+        jr_ra,      nop,             // 10003C
+        0x24420003, jr_ra,      nop, // 100044 called by nothing
+        0x24420004, jr_ra,      nop, // 100050 its address taken
+    });
+    std::unique_ptr<ImageCopy> copy = image_copy_from_bytes(elf.data(), uint32_t(elf.size()));
+    ASSERT_TRUE(copy);
+    std::vector<uint32_t> want = {0x100000, 0x100028, 0x100034, 0x100044, 0x100050};
+    EXPECT_EQ(mips_code_entries(copy.get()), want);
 }
 
 TEST(PatchPort, SummaryNamesTheNumberOfPlaces) {
