@@ -202,12 +202,13 @@ bool order_holds(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t 
 
 // Signatures and order say where the words around a line went, not that its function is
 // still the same up to it: a function that gained instructions before the line can keep the
-// very words around it, and the line would land at another distance from the entry than
-// function + offset. A word of code moves only when the entry point the old build names
-// nearest before it (a jal target or an address taken; with none known nearby this spans the
-// functions back to the last one that is, and all of them must match) stands at the same
-// distance before the new place, is named as an entry by the new build too, and every word
-// from it up to the line agrees under the signature masks.
+// very words around it, and the line would land at another distance from its function's
+// start than before. So a word of code moves only when the function start the new build
+// shows nearest before the new place (mips_code_entries) is no farther than the one the old
+// build shows before the line, and every word from that distance before the line up to it
+// agrees with the new build's under the signature masks. A start the old build shows nearer
+// (a function that grew before the line) leaves the line; where a function's own start is
+// not seen, the run reaches back into the functions before it, which must match as well.
 bool function_prefix_holds(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t address,
                            uint32_t moved, PlaceCache* cache) {
     ImagePlace place;

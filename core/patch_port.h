@@ -1,7 +1,7 @@
 // Carrying a patch file from one build of a game to another: each line's address is found in
 // the new build by masked signatures of the code or data around it in the old build, grown
 // independently before, after and around the address; a line moves only when all of them
-// agree on one single place.
+// agree on one single place and, in code, its function is the same from its start up to it.
 #pragma once
 
 #include <cstdint>
