@@ -117,6 +117,98 @@ uint32_t signature_word_mask(const ImageCopy* copy, bool executable, uint32_t se
     return 0xFFFFFFFFu;
 }
 
+// The places a branch or a j of the code can go to.
+static bool branch_target(uint32_t word, uint32_t address, uint32_t* target) {
+    uint32_t op = word >> 26, rt = (word >> 16) & 31, rs = (word >> 21) & 31;
+    bool branch = (op >= 4 && op <= 7) || (op >= 20 && op <= 23) ||
+                  (op == 1 && (rt <= 3 || (rt >= 16 && rt <= 19))) || (op == 17 && rs == 8);
+    if (branch) {
+        *target = address + 4 + (uint32_t(int32_t(int16_t(word & 0xFFFFu))) << 2);
+        return true;
+    }
+    if (op == 2) {
+        *target = ((address + 4) & 0xF0000000u) | (word & 0x03FFFFFFu) << 2;
+        return true;
+    }
+    return false;
+}
+
+std::vector<uint32_t> mips_code_entries(const ImageCopy* copy) {
+    std::vector<uint32_t> entries, jumped, after_return;
+    const RangeSet& code = copy->image.ranges[0];
+    auto add = [&](std::vector<uint32_t>* list, uint32_t target) {
+        ImagePlace place;
+        if ((target & 3) == 0 && image_place_find(&copy->image, target, 4, &place) &&
+            place.executable)
+            list->push_back(target);
+    };
+    const uint32_t jr_ra = 0x03E00008u;
+    // The entry point in the ELF header, and the first word of each code segment.
+    const std::vector<uint8_t>& bytes = copy->data;
+    if (bytes.size() >= 28 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' &&
+        bytes[3] == 'F')
+        add(&entries, word_at(copy, 24));
+    for (uint32_t k = 0; k < code.count; k++) {
+        uint32_t low = floor4(code.file_offset[k]);
+        uint32_t end = code.file_offset[k] + code.file_size[k];
+        if ((code.file_offset[k] & 3) == 0)
+            add(&entries, code.file_offset[k] + code.address_delta[k]);
+        for (uint32_t p = low; uint64_t(p) + 4 <= end; p += 4) {
+            uint32_t word = word_at(copy, p);
+            uint32_t op = word >> 26;
+            uint32_t address = p + code.address_delta[k], target = 0;
+            if (op == 3) {
+                add(&entries, ((address + 4) & 0xF0000000u) | (word & 0x03FFFFFFu) << 2);
+            } else if (branch_target(word, address, &target)) {
+                add(&jumped, target);
+            } else if (word == jr_ra) {
+                // Past the delay slot and any padding.
+                uint32_t q = p + 8;
+                while (uint64_t(q) + 4 <= end && word_at(copy, q) == 0)
+                    q += 4;
+                if (uint64_t(q) + 4 <= end)
+                    after_return.push_back(q + code.address_delta[k]);
+            } else if (op == 15) {
+                uint32_t rt = (word >> 16) & 31;
+                for (uint32_t ahead = 1; ahead <= LUI_LOOK_BACK; ahead++) {
+                    if (uint64_t(p) + 4 * ahead + 4 > end)
+                        break;
+                    uint32_t later = word_at(copy, p + 4 * ahead);
+                    uint32_t later_op = later >> 26;
+                    if ((later_op == 9 || later_op == 13) && ((later >> 21) & 31) == rt) {
+                        uint32_t high = word << 16;
+                        uint32_t low_half = later & 0xFFFFu;
+                        add(&entries, later_op == 9 ? high + uint32_t(int32_t(int16_t(low_half)))
+                                                    : high | low_half);
+                        break;
+                    }
+                    if (later_op == 15 && ((later >> 16) & 31) == rt)
+                        break;
+                }
+            }
+        }
+    }
+    // Words of the other segments that point into the code: jump tables and function tables.
+    const RangeSet& data = copy->image.ranges[1];
+    for (uint32_t k = 0; k < data.count; k++) {
+        uint32_t low = floor4(data.file_offset[k]);
+        uint32_t end = data.file_offset[k] + data.file_size[k];
+        for (uint32_t p = low; uint64_t(p) + 4 <= end; p += 4)
+            add(&jumped, word_at(copy, p));
+    }
+    // Nothing runs on past a return: the code after it is reached by a jump only. A block no
+    // branch, j or table reaches is the start of a function (perhaps one nothing calls); one a
+    // branch reaches may be a cold part of the function before, so it is not taken.
+    std::sort(jumped.begin(), jumped.end());
+    for (uint32_t start : after_return) {
+        if (!std::binary_search(jumped.begin(), jumped.end(), start))
+            entries.push_back(start);
+    }
+    std::sort(entries.begin(), entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    return entries;
+}
+
 Signature signature_grow(const ImageCopy* copy, const ImagePlace* place, SignatureSide side,
                          uint32_t min_words) {
     const ElfImage& image = copy->image;

@@ -19,6 +19,14 @@ bool mips_adds_immediate(uint32_t word);
 uint32_t signature_word_mask(const ImageCopy* copy, bool executable, uint32_t segment_start,
                              uint32_t offset);
 
+// Where the functions of the code of `copy` begin, sorted: the ELF entry point, the start of
+// each code segment, the targets of jal, the code
+// addresses a lui and a following addiu or ori on its register put together (non-PIC code
+// calls and takes the address of functions that way), and the first word after a jr $ra, its
+// delay slot and zero padding when no branch, j or data word points at it (compilers place
+// cold blocks of a function after its return, and those are branched to).
+std::vector<uint32_t> mips_code_entries(const ImageCopy* copy);
+
 enum SignatureSide : uint32_t {
     SIGNATURE_BEFORE = 0, // the words before the place, and its own
     SIGNATURE_AFTER = 1,  // its own word and the words after it

@@ -1,6 +1,7 @@
 // Porting patch lines between two builds.
 #include "core/patch_port.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -100,6 +101,8 @@ PortPlace place_by_signatures(const ImageCopy* old_copy, const ImageCopy* new_co
 // answers are kept, as the neighbours of nearby lines are asked for again and again.
 struct PlaceCache {
     std::map<uint32_t, PortPlace> places;
+    bool entries_known = false;
+    std::vector<uint32_t> old_entries, new_entries; // mips_code_entries of each build
 };
 
 PortPlace anchor_place(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t address,
@@ -197,6 +200,72 @@ bool order_holds(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t 
     return crossed == 0 || kept > crossed;
 }
 
+// Signatures and order say where the words around a line went, not that its function is
+// still the same up to it: a function that gained instructions before the line can keep the
+// very words around it, and the line would land at another distance from its function's
+// start than before. So a word of code moves only when the function start the new build
+// shows nearest before the new place (mips_code_entries) is no farther than the one the old
+// build shows before the line, and every word from that distance before the line up to it
+// agrees with the new build's under the signature masks. A start the old build shows nearer
+// (a function that grew before the line) leaves the line; where a function's own start is
+// not seen, the run reaches back into the functions before it, which must match as well.
+bool function_prefix_holds(const ImageCopy* old_copy, const ImageCopy* new_copy, uint32_t address,
+                           uint32_t moved, PlaceCache* cache) {
+    ImagePlace place;
+    if (!image_place_find(&old_copy->image, address, 1, &place) || !place.executable)
+        return true;
+    if (!cache->entries_known) {
+        cache->old_entries = mips_code_entries(old_copy);
+        cache->new_entries = mips_code_entries(new_copy);
+        cache->entries_known = true;
+    }
+    uint32_t word = address & ~3u, moved_word = moved & ~3u;
+    auto nearest = [](const std::vector<uint32_t>& entries, uint32_t at, uint32_t* distance) {
+        auto after = std::upper_bound(entries.begin(), entries.end(), at);
+        if (after == entries.begin())
+            return false;
+        *distance = at - *(after - 1);
+        return true;
+    };
+    uint32_t old_distance = 0, distance = 0;
+    if (!nearest(cache->new_entries, moved_word, &distance))
+        return false;
+    if (nearest(cache->old_entries, word, &old_distance) && old_distance < distance)
+        return false;
+    if (distance == 0)
+        return true;
+    if (word < distance)
+        return false;
+    uint32_t entry = word - distance, new_entry = moved_word - distance;
+    ImagePlace old_run, new_run;
+    if (!image_place_find(&old_copy->image, entry, distance, &old_run) || !old_run.executable ||
+        !image_place_find(&new_copy->image, new_entry, distance, &new_run) || !new_run.executable)
+        return false;
+    uint32_t old_start = old_copy->image.ranges[0].file_offset[old_run.segment];
+    uint32_t new_start = new_copy->image.ranges[0].file_offset[new_run.segment];
+    // A register a lui set earlier in the function may be added to much later: those
+    // immediates are masked as well.
+    uint32_t lui_registers = 0;
+    for (uint32_t at = 0; at < distance; at += 4) {
+        uint32_t a = old_run.offset + at, b = new_run.offset + at;
+        const uint8_t* p = old_copy->data.data() + a;
+        const uint8_t* q = new_copy->data.data() + b;
+        uint32_t x =
+            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        uint32_t y =
+            uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16 | uint32_t(q[3]) << 24;
+        uint32_t mask = signature_word_mask(old_copy, true, old_start, a) &
+                        signature_word_mask(new_copy, true, new_start, b);
+        if (mips_adds_immediate(x) && (lui_registers >> ((x >> 21) & 31) & 1))
+            mask &= 0xFFFF0000u;
+        if (x >> 26 == 15)
+            lui_registers |= 1u << ((x >> 16) & 31);
+        if ((x & mask) != (y & mask))
+            return false;
+    }
+    return true;
+}
+
 PortPlace port_address_cached(const ImageCopy* old_copy, const ImageCopy* new_copy,
                               uint32_t address, uint32_t width, bool entry, PlaceCache* cache) {
     uint32_t before = 0, after = 0;
@@ -205,6 +274,10 @@ PortPlace port_address_cached(const ImageCopy* old_copy, const ImageCopy* new_co
     if (place.status == PORT_OK &&
         !order_holds(old_copy, new_copy, address, place.address, before, after, cache)) {
         place.status = PORT_OUT_OF_ORDER;
+        place.address = 0;
+    } else if (place.status == PORT_OK && !entry &&
+               !function_prefix_holds(old_copy, new_copy, address, place.address, cache)) {
+        place.status = PORT_CHANGED;
         place.address = 0;
     }
     return place;
@@ -382,7 +455,7 @@ const char* port_status_text(PortStatus status) {
     static const char* const texts[PORT_STATUS_COUNT] = {
         "ported",      "not in the file",     "no unique signature", "not found",
         "ambiguous",   "signatures disagree", "out of order",        "value not ported",
-        "unsupported", "malformed",
+        "unsupported", "malformed",           "function changed",
     };
     return status < PORT_STATUS_COUNT ? texts[status] : "?";
 }

@@ -1,7 +1,7 @@
 // Carrying a patch file from one build of a game to another: each line's address is found in
 // the new build by masked signatures of the code or data around it in the old build, grown
 // independently before, after and around the address; a line moves only when all of them
-// agree on one single place.
+// agree on one single place and, in code, its function is the same from its start up to it.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,8 @@ enum PortStatus : uint32_t {
     PORT_TARGET = 7,       // the value holds an address that could not be carried over
     PORT_UNSUPPORTED = 8,  // a code type or processor other than plain EE writes
     PORT_MALFORMED = 9,    // the line could not be read
-    PORT_STATUS_COUNT = 10,
+    PORT_CHANGED = 10,     // the code from its function's entry up to it is not the same
+    PORT_STATUS_COUNT = 11,
 };
 
 // Where one address goes.

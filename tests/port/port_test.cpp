@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/image_copy.h"
+#include "core/mips_signature.h"
 #include "core/patch_apply.h"
 #include "core/patch_file.h"
 #include "core/patch_port.h"
@@ -229,7 +231,9 @@ TEST(PatchPort, SampleToItselfKeepsEveryAddress) {
 }
 
 // The walk-through of the README: lives.pnach from the sample to its second release, whose
-// symbols put init_player at 00100034, take_hit at 0010004C and the player at 00103004.
+// symbols put init_player at 00100034, take_hit at 0010004C and the player at 00103004. The
+// jal over main_loop's call is left: main_loop is reached by a branch only, so it counts as
+// the rest of _start, which gained a call before it; its words alone would have moved it.
 TEST(PatchPortCli, SampleToItsSecondRelease) {
     std::string cli = QUARNEL_CLI;
     std::string dir = QUARNEL_SAMPLE_DIR;
@@ -247,14 +251,62 @@ TEST(PatchPortCli, SampleToItsSecondRelease) {
     EXPECT_NE(text.find("\n// not ported (no unique signature): patch=0,EE,00102000,word,"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("\npatch=1,EE,00100010,word,0C04000D //jal init_player\r\n"),
+    EXPECT_NE(text.find("\n// not ported (function changed): patch=1,EE,00100008,word,0C040008 "
+                        "//jal init_player\r\n"),
               std::string::npos)
         << text;
-    EXPECT_EQ(read_all(work + "/stderr.txt"), "3 of 4 lines ported; 1 no unique signature\n");
+    EXPECT_EQ(read_all(work + "/stderr.txt"),
+              "2 of 4 lines ported; 1 no unique signature, 1 function changed\n");
     EXPECT_EQ(run(cli + " port --from " + dir + "/sample.elf --patches " + dir + "/missing.pnach " +
                   dir + "/sample_v2.elf"),
               2);
     EXPECT_EQ(run(cli + " port --patches " + dir + "/lives.pnach " + dir + "/sample_v2.elf"), 2);
+}
+
+// An ELF of one code segment at 00100000 (file offset 0x100) holding `words`.
+std::vector<uint8_t> code_elf(const std::vector<uint32_t>& words) {
+    std::vector<uint8_t> bytes(0x100 + 4 * words.size(), 0);
+    auto put = [&](size_t at, uint32_t value, int size) {
+        for (int i = 0; i < size; i++)
+            bytes[at + i] = uint8_t(value >> (8 * i));
+    };
+    std::memcpy(bytes.data(),
+                "\x7F"
+                "ELF",
+                4);
+    put(24, 0x100000, 4); // entry
+    put(28, 52, 4);       // program header table
+    put(44, 1, 2);
+    put(52, 1, 4);        // PT_LOAD
+    put(56, 0x100, 4);    // offset
+    put(60, 0x100000, 4); // address
+    put(68, 4 * uint32_t(words.size()), 4);
+    put(76, 5, 4); // read and execute
+    for (size_t i = 0; i < words.size(); i++)
+        put(0x100 + 4 * i, words[i], 4);
+    return bytes;
+}
+
+// Function starts: the entry point, a jal target, an address a lui pair loads, and code after
+// a return and padding that nothing branches to; the cold block a branch reaches is not one.
+TEST(PatchPort, CodeEntries) {
+    const uint32_t jr_ra = 0x03E00008, nop = 0;
+    std::vector<uint8_t> elf = code_elf({
+        0x0C04000D, nop,             // 100000 jal 100034
+        0x3C040010, 0x24840050,      // 100008 lui a0 / addiu a0: 100050
+        jr_ra,      nop,             // 100010
+        0x24420001, jr_ra,      nop, // 100018 cold block, branched to from 100034
+        nop,                         // 100024 padding
+        0x24420002, jr_ra,      nop, // 100028 called by nothing
+        0x1000FFF8, nop,             // 100034 b 100018
+        jr_ra,      nop,             // 10003C
+        0x24420003, jr_ra,      nop, // 100044 called by nothing
+        0x24420004, jr_ra,      nop, // 100050 its address taken
+    });
+    std::unique_ptr<ImageCopy> copy = image_copy_from_bytes(elf.data(), uint32_t(elf.size()));
+    ASSERT_TRUE(copy);
+    std::vector<uint32_t> want = {0x100000, 0x100028, 0x100034, 0x100044, 0x100050};
+    EXPECT_EQ(mips_code_entries(copy.get()), want);
 }
 
 TEST(PatchPort, SummaryNamesTheNumberOfPlaces) {
