@@ -64,9 +64,12 @@ enum OptionId : unsigned {
     OPTION_OUTPUT,
     OPTION_OUTPUT_DIR,
     OPTION_FILES_FROM,
-    OPTION_CHECKSUM, // the options from here on choose a mode and take no value
+    OPTION_PNACH_FILE, // a flag of the search
+    OPTION_CHECKSUM,   // the options from here on choose a mode and take no value
     OPTION_HELP,
     OPTION_VERSION,
+    OPTION_BOOT,
+    OPTION_EXTRACT,
     OPTION_COUNT,
 };
 
@@ -77,9 +80,10 @@ struct OptionName {
 
 // In the order of OptionId.
 const OptionName option_names[OPTION_COUNT] = {
-    {"--endian", true},     {"--align", true},     {"--range", true},  {"--format", true},
-    {"--search", true},     {"--replace", true},   {"--output", true}, {"--output-dir", true},
-    {"--files-from", true}, {"--checksum", false}, {"--help", false},  {"--version", false},
+    {"--endian", true},     {"--align", true},       {"--range", true},     {"--format", true},
+    {"--search", true},     {"--replace", true},     {"--output", true},    {"--output-dir", true},
+    {"--files-from", true}, {"--pnach-file", false}, {"--checksum", false}, {"--help", false},
+    {"--version", false},   {"--boot", false},       {"--extract", false},
 };
 
 // Picks `value` from `choices` (null-terminated); returns its index or -1.
@@ -206,9 +210,13 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
                 std::snprintf(problem, problem_size, "quarnel-cli: %s takes no value", name);
                 return 0;
             }
-            options->mode = index == OPTION_CHECKSUM ? CLI_MODE_CHECKSUM
-                            : index == OPTION_HELP   ? CLI_MODE_HELP
-                                                     : CLI_MODE_VERSION;
+            static const CliMode modes[] = {CLI_MODE_CHECKSUM, CLI_MODE_HELP, CLI_MODE_VERSION,
+                                            CLI_MODE_BOOT, CLI_MODE_EXTRACT};
+            if (index == OPTION_PNACH_FILE) {
+                options->pnach_file = true;
+            } else {
+                options->mode = modes[index - OPTION_CHECKSUM];
+            }
             continue;
         }
         const char* value = equals ? equals + 1 : nullptr;
@@ -235,7 +243,8 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
     }
     if (modes > 1 || (modes == 1 && search_options)) {
         std::snprintf(problem, problem_size,
-                      "quarnel-cli: --checksum, --help and --version are used alone");
+                      "quarnel-cli: --checksum, --boot, --extract, --help and --version are "
+                      "used alone");
         return 0;
     }
     if (options->mode == CLI_MODE_HELP || options->mode == CLI_MODE_VERSION) {
@@ -246,9 +255,26 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
         }
         return 1;
     }
-    if (options->mode == CLI_MODE_CHECKSUM && options->elf_paths.size() > 1) {
+    if (options->mode == CLI_MODE_EXTRACT) {
+        if (options->elf_paths.size() < 2) {
+            std::snprintf(problem, problem_size, "quarnel-cli: --extract needs IMAGE and OUT");
+            return 0;
+        }
+        if (options->elf_paths.size() > 2) {
+            std::snprintf(problem, problem_size, "quarnel-cli: unexpected argument '%s'",
+                          options->elf_paths[2]);
+            return 0;
+        }
+        return 1;
+    }
+    if ((options->mode == CLI_MODE_CHECKSUM || options->mode == CLI_MODE_BOOT) &&
+        options->elf_paths.size() > 1) {
         std::snprintf(problem, problem_size, "quarnel-cli: more than one ELF file ('%s')",
                       options->elf_paths[1]);
+        return 0;
+    }
+    if (options->mode == CLI_MODE_BOOT && !options->elf_path) {
+        std::snprintf(problem, problem_size, "quarnel-cli: no disc image given");
         return 0;
     }
     if (!options->elf_path && !options->files_from) {
@@ -269,6 +295,10 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
         for (const char* path :
              {options->search_path, options->replace_path, options->files_from}) {
             readers += path && std::strcmp(path, "-") == 0 ? 1 : 0;
+        }
+        if (options->pnach_file && options->format != FORMAT_PNACH) {
+            std::snprintf(problem, problem_size, "quarnel-cli: --pnach-file needs --format pnach");
+            return 0;
         }
         if (readers > 1) {
             std::snprintf(problem, problem_size,

@@ -17,6 +17,7 @@
 #include "core/disc_image.h"
 #include "core/elf_image.h"
 #include "core/executable_file.h"
+#include "core/file_io.h"
 
 namespace fs = std::filesystem;
 
@@ -294,18 +295,17 @@ TEST(DiscImage, ExtractedExecutableIsSavedWhole) {
     fs::create_directories(folder);
     fs::path target = folder / "SLUS_203.12";
     write_text(target, "old");
-    EXPECT_EQ(
-        executable_file_save(target.string().c_str(), sample().data(), uint32_t(sample().size())),
-        EXECUTABLE_SAVE_OK);
+    auto save = [](const fs::path& path) {
+        uint32_t error = 0;
+        return file_write_all(path.string().c_str(), reinterpret_cast<const char*>(sample().data()),
+                              uint32_t(sample().size()), &error);
+    };
+    EXPECT_EQ(save(target), FILE_WRITE_OK);
     EXPECT_EQ(read_bytes(target), sample());
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 
-    fs::path nowhere = folder / "missing" / "SLUS_203.12";
-    EXPECT_EQ(
-        executable_file_save(nowhere.string().c_str(), sample().data(), uint32_t(sample().size())),
-        EXECUTABLE_SAVE_OPEN_FAILED);
-    EXPECT_EQ(executable_file_save("/dev/null", sample().data(), uint32_t(sample().size())),
-              EXECUTABLE_SAVE_OK);
+    EXPECT_EQ(save(folder / "missing" / "SLUS_203.12"), FILE_WRITE_OPEN_FAILED);
+    EXPECT_EQ(save("/dev/null"), FILE_WRITE_OK);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
