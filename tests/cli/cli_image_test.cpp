@@ -173,6 +173,10 @@ TEST_F(CliImages, PnachFileRoundTripsThroughPortAndApply) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string name = "res/SLUS-20312_8917AF82.pnach";
     ASSERT_TRUE(fs::exists(dir / name));
+    std::string pnach = text_of(read_bytes(dir / name));
+    EXPECT_EQ(pnach.rfind("gametitle=SLUS_203.12 (8917AF82)\r\n", 0), 0u) << pnach;
+    // A wildcard of the search pattern stays one in the section's name.
+    EXPECT_NE(pnach.find("\r\n[Search pattern 3: xxxx083C]\r\n"), std::string::npos) << pnach;
 
     r = run("port --from game.bin --patches " + name + " --output ported.pnach game.cso");
     EXPECT_EQ(r.status, 0) << r.err;
