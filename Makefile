@@ -6,9 +6,12 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WERROR=ON
-# GUI tests need a display; xvfb-run gives them one when there is none.
-XVFB       := $(shell command -v xvfb-run >/dev/null 2>&1 && echo xvfb-run -a -s \"-screen 0 1280x1024x24\")
-CTEST      := ctest --output-on-failure --timeout 600
+# Nothing here is decided before `deps` has run: on a fresh machine the packages come with the
+# first `make test`, so whether xvfb-run exists is asked by the recipe, when it runs.
+# Window tests get a virtual display (tools/with_display.sh).
+XVFB       := $(CURDIR)/tools/with_display.sh
+# A failing test shows at most 200 lines of what it printed, not a runaway log.
+CTEST      := $(CURDIR)/tools/ctest_capped.sh --timeout 600
 
 TEST_STEPS := test-native test-asan
 
@@ -48,11 +51,14 @@ run: build
 	    $(MAKE) --no-print-directory run-cli; \
 	fi
 
-# Installs under PREFIX (default /usr/local): the two programs, readme.txt, the desktop entry
-# and the icons.
+# Installs under PREFIX (default /usr/local): the two programs, their manual pages, the bash
+# completion, readme.txt, the desktop entry, the AppStream metadata and the icons. The build is
+# configured for PREFIX first: the window reads readme.txt from the data folder it was built for.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-* dist

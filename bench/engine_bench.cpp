@@ -4,20 +4,26 @@
 // 100,000 and 1,000,000 matches.
 //
 //   engine_bench LARGE_DIR SMALL_DIR
+//   engine_bench --list literal|fast ELF PATTERNS STEP FROM COUNT
 //
 // Both folders as gen_elf makes them. Prints one line per measurement, "key value unit", for
-// run_bench.py to read, and a readable line after each.
+// run_bench.py to read, and a readable line after each. The second form prints the list of
+// patterns FROM to FROM + COUNT - 1 of the file ("Little", executable segments) as "offset
+// index" lines, so that run_bench.py can run the literal engine over slices of a large list
+// in several processes and merge them into the engine's order.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/elf_image.h"
 #include "core/file_io.h"
 #include "core/match.h"
+#include "core/match_plan.h"
 #include "core/pattern.h"
 #include "core/result_format.h"
 
@@ -160,9 +166,53 @@ void time_render(uint32_t matches) {
     free_elf_image(image);
 }
 
+// The second form of the command.
+int print_list(char** argv) {
+    bool literal = std::strcmp(argv[2], "literal") == 0;
+    ElfImage* image = read_elf(argv[3]);
+    PatternList patterns{};
+    if (!image || !load_patterns(argv[4], &patterns))
+        return 1;
+    uint32_t step = uint32_t(std::strtoul(argv[5], nullptr, 10));
+    uint32_t from = uint32_t(std::strtoul(argv[6], nullptr, 10));
+    uint32_t count = uint32_t(std::strtoul(argv[7], nullptr, 10));
+    if (from >= patterns.count)
+        return 0;
+    count = count < patterns.count - from ? count : patterns.count - from;
+    PatternRecord** values = patterns.values + from;
+    PatternRecord** masks = patterns.masks + from;
+    MatchList own{nullptr, nullptr};
+    own.tail = &own.head;
+    MatchList* list = &own;
+    if (literal) {
+        list = find_matches_reference(image, true, true, step, count, values, masks);
+    } else {
+        MatchPlan* plan = match_plan_build(true, step, count, values, masks);
+        if (!plan || match_plan_find(plan, image, true, &own, nullptr) != MATCH_FAST_DONE)
+            return 1;
+        match_plan_free(plan);
+    }
+    if (!list)
+        return 1;
+    std::unordered_map<const PatternRecord*, uint32_t> index; // matches name their record
+    for (uint32_t i = 0; i < count; i++)
+        index.emplace(values[i], from + i);
+    std::string out;
+    char line[32];
+    for (const Match* m = list->head; m; m = m->next) {
+        std::snprintf(line, sizeof line, "%u %u\n", m->offset, index[m->value]);
+        out += line;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    free_matches(list->head);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 8 && std::strcmp(argv[1], "--list") == 0)
+        return print_list(argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: engine_bench LARGE_DIR SMALL_DIR\n");
         return 2;

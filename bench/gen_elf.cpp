@@ -1,13 +1,15 @@
 // Makes the benchmark's inputs: a 32-bit little-endian MIPS-like ELF with one executable
-// segment, and the pattern sets of 1, 10, 100 and 1000 patterns (8 to 16 bytes, about 40 % with
-// wildcard nibbles) with copies planted in the code, as Quarnel pattern text and as yara rules.
+// segment, and the pattern sets of 1 to 100,000 patterns (8 to 16 bytes, about 40 % with wildcard
+// nibbles) with copies planted in the code, as Quarnel pattern text and as yara rules.
 //
 //   gen_elf DIR SIZE_MIB [SEED]
+//   gen_elf --files DIR COUNT SIZE_MIB   COUNT files DIR/fNNN.elf with different code, holding
+//                                        copies of the same first 1000 patterns as SEED 1
 //
-// Writes DIR/code.elf, DIR/pN.txt and DIR/pN.yar for N = 1, 10, 100, 1000, and
-// DIR/planted.txt (the offsets of the planted copies). The first N patterns of the 1000 form
-// set N; 100 copies of pattern 0, 100 of patterns 1-9, 100 of 10-99 and 100 of 100-999 are
-// planted, four in five at word boundaries.
+// Writes DIR/code.elf, DIR/pN.txt and DIR/pN.yar for N = 1, 10, ..., 100000, and
+// DIR/planted.txt (the offsets of the planted copies). The first N patterns of the 100,000 form
+// set N; 100 copies of pattern 0, 100 of patterns 1-9, 100 of 10-99 and so on up to 100 of
+// 10000-99999 are planted, four in five at word boundaries.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -125,22 +127,11 @@ std::string yara_hex(const Pattern& p) {
     return s;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: gen_elf DIR SIZE_MIB [SEED]\n");
-        return 2;
-    }
-    std::string dir = argv[1];
-    size_t size = size_t(std::strtoul(argv[2], nullptr, 10)) << 20;
-    rng_state = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
+// A code segment of `size` bytes with copies of patterns [0, 1) ... [10^k, 10^(k+1)) planted,
+// 100 of each group up to `limit`; their offsets go to `planted`.
+std::vector<uint8_t> make_code(size_t size, const std::vector<Pattern>& patterns, uint32_t limit,
+                               std::string& planted) {
     const size_t code = 0x1000;
-    if (size < 2 * code) {
-        std::fprintf(stderr, "gen_elf: size too small\n");
-        return 2;
-    }
-
     std::vector<uint8_t> f(size, 0);
     // ELF header: 32-bit, little-endian, executable, MIPS; one program header at 52.
     const uint8_t ident[16] = {0x7F, 'E', 'L', 'F', 1, 1, 1, 0};
@@ -163,16 +154,9 @@ int main(int argc, char** argv) {
     put32(f, 52 + 28, 16);                    // p_align
     for (size_t at = code; at + 4 <= size; at += 4)
         put32(f, at, instruction());
-
-    std::vector<Pattern> patterns;
-    for (int i = 0; i < 1000; i++)
-        patterns.push_back(make_pattern());
-
-    std::string planted;
-    const uint32_t groups[4][2] = {{0, 1}, {1, 10}, {10, 100}, {100, 1000}};
-    for (const auto& g : groups) {
+    for (uint32_t low = 0, high = 1; low < limit; low = high, high *= 10) {
         for (int copy = 0; copy < 100; copy++) {
-            const Pattern& p = patterns[g[0] + below(g[1] - g[0])];
+            const Pattern& p = patterns[low + below(std::min(high, limit) - low)];
             size_t room = (size - code - 64) / 4;
             size_t at = code + 4 * size_t(below(uint32_t(room)));
             if (below(5) == 0)
@@ -187,16 +171,70 @@ int main(int argc, char** argv) {
             planted += line;
         }
     }
+    return f;
+}
 
-    std::string elf(reinterpret_cast<const char*>(f.data()), f.size());
-    bool ok = write_file(dir + "/code.elf", elf) && write_file(dir + "/planted.txt", planted);
-    for (uint32_t n : {1u, 10u, 100u, 1000u}) {
-        std::string text, rules = "rule planted\n{\n  strings:\n";
+// The patterns first, so that every file made from one seed shares them.
+std::vector<Pattern> make_patterns(uint64_t seed) {
+    rng_state = seed;
+    std::vector<Pattern> patterns;
+    for (int i = 0; i < 100000; i++)
+        patterns.push_back(make_pattern());
+    return patterns;
+}
+
+bool write_bytes(const std::string& path, const std::vector<uint8_t>& f) {
+    return write_file(path, std::string(reinterpret_cast<const char*>(f.data()), f.size()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--files") == 0) {
+        std::string dir = argv[2];
+        uint32_t count = uint32_t(std::strtoul(argv[3], nullptr, 10));
+        size_t size = size_t(std::strtoul(argv[4], nullptr, 10)) << 20;
+        std::vector<Pattern> patterns = make_patterns(1);
+        for (uint32_t n = 0; n < count; n++) {
+            rng_state = 1000 + n;
+            std::string planted;
+            char name[32];
+            std::snprintf(name, sizeof name, "/f%03u.elf", n);
+            if (size < 0x2000 ||
+                !write_bytes(dir + name, make_code(size, patterns, 1000, planted))) {
+                std::fprintf(stderr, "gen_elf: cannot write %s%s\n", dir.c_str(), name);
+                return 1;
+            }
+        }
+        return 0;
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: gen_elf DIR SIZE_MIB [SEED] | gen_elf --files DIR COUNT "
+                             "SIZE_MIB\n");
+        return 2;
+    }
+    std::string dir = argv[1];
+    size_t size = size_t(std::strtoul(argv[2], nullptr, 10)) << 20;
+    if (size < 0x2000) {
+        std::fprintf(stderr, "gen_elf: size too small\n");
+        return 2;
+    }
+    std::vector<Pattern> patterns =
+        make_patterns(argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1);
+    std::string planted;
+    std::vector<uint8_t> f = make_code(size, patterns, 100000, planted);
+    bool ok = write_bytes(dir + "/code.elf", f) && write_file(dir + "/planted.txt", planted);
+    for (uint32_t n : {1u, 10u, 100u, 1000u, 10000u, 100000u}) {
+        // yara takes at most 10,000 strings per rule.
+        std::string text, rules;
         for (uint32_t i = 0; i < n; i++) {
+            if (i % 10000 == 0)
+                rules += "rule planted" + std::to_string(i / 10000) + "\n{\n  strings:\n";
             text += quarnel_line(patterns[i]) + "\r\n";
             rules += "    $p" + std::to_string(i) + " = { " + yara_hex(patterns[i]) + " }\n";
+            if (i % 10000 == 9999 || i + 1 == n)
+                rules += "  condition:\n    any of them\n}\n";
         }
-        rules += "  condition:\n    any of them\n}\n";
         ok = ok && write_file(dir + "/p" + std::to_string(n) + ".txt", text) &&
              write_file(dir + "/p" + std::to_string(n) + ".yar", rules);
     }

@@ -1,18 +1,53 @@
-// Arbitrary bytes as a whole search, split as [search length: 1 byte][replace length: 1 byte]
-// [search text][replace text][ELF bytes] (lengths cut to what is there), through loading, every
-// scan option and every format. Each scan is compared with the literal engine.
+// Arbitrary bytes as a whole search, split as [setting: 2 bytes][search length: 1 byte]
+// [replace length: 1 byte][search text][replace text][ELF bytes] (lengths cut to what is there),
+// through loading, one scan and one format. The setting bytes choose the range, byte order,
+// alignment and format, the way the fast scan is reached (find_matches, or a plan with its
+// work and tables cut otherwise) and whether the list is multiplied into hundreds of derived
+// patterns, so that the fuzzer explores each choice instead of paying for all of them on every
+// input. Each scan is compared with the literal engine.
 #include <algorithm>
-#include <initializer_list>
+#include <vector>
 
 #include "core/elf_image.h"
 #include "core/match.h"
 #include "core/match_fast.h"
+#include "core/match_plan.h"
 #include "core/pattern.h"
 #include "core/result_format.h"
 #include "core/search_rules.h"
 #include "fuzz_support.h"
 
 namespace {
+
+// What the two setting bytes choose.
+struct Setting {
+    bool executable;
+    bool swap;
+    uint32_t step;
+    ResultFormat format;
+    bool planned;    // a plan with the limits and tuning below, else find_matches
+    uint32_t copies; // 0, or derived patterns per pattern of the text
+    MatchPlanLimits limits;
+    MatchFastTuning tuning;
+};
+
+Setting setting_read(uint8_t a, uint8_t b) {
+    static const ResultFormat formats[] = {FORMAT_ADDRESS, FORMAT_OFFSET, FORMAT_PNACH,
+                                           FORMAT_RAW_CODE};
+    Setting s{};
+    s.executable = a & 1;
+    s.swap = a & 2;
+    s.step = 1u << std::min(2, (a >> 2) & 3);
+    s.format = formats[(a >> 4) & 3];
+    s.planned = a & 0x40;
+    s.copies = a & 0x80 && (b & 0xC0) == 0xC0 ? 16u << (b & 3) : 0; // 16 to 128
+    // Tight tables: few wildcard expansions, exact anchors only, no half words.
+    s.limits = {b & 4 ? 1u + (b >> 5) * 7 : 0, bool(b & 8), bool(b & 16)};
+    // Mostly on the calling thread: starting threads would cost more than the whole scan.
+    uint32_t threads = (b >> 5) == 7 ? 2 + (b & 1) : 1;
+    s.tuning = {threads, b & 2 ? 1u + (b >> 4) % 13 : 0, bool(b & 1)};
+    return s;
+}
 
 void check_image(const ElfImage* image, const uint8_t* bytes, uint32_t size) {
     fuzz_require(image->size == size, "image size differs from the bytes given");
@@ -51,59 +86,83 @@ void render_and_check(const PatternList& search, const PatternList& replace, con
     result_buffer_free(&buffer);
 }
 
-// The fast scan again with its work cut otherwise (tiny chunks, threads, no vector instructions),
-// the cut taken from the input so that a failing input replays the same way.
-void check_tuned_scan(const PatternList& search, const ElfImage* image, bool executable, bool swap,
-                      uint32_t step, const Match* reference, uint32_t seed) {
-    MatchFastTuning tuning{1 + (seed >> 3) % 3, 1 + seed % 7, bool((seed >> 5) & 1)};
-    MatchList list{nullptr, nullptr};
-    list.tail = &list.head;
-    if (match_fast_find(image, executable, swap, step, search.count, search.values, search.masks,
-                        &list, &tuning) == MATCH_FAST_DONE)
-        fuzz_require(same_matches(list.head, reference),
-                     "the fast scan with another division of work disagrees");
-    free_matches(list.head);
+// Copies of each pattern with some fixed nibbles turned (by the copy's number) and some made
+// wildcards: lists large enough for the plan's big-list paths, sharing anchors and halves.
+PatternList derive_patterns(const PatternList& search, uint32_t copies) {
+    PatternList out{0, nullptr, nullptr};
+    uint32_t total = search.count * copies;
+    out.values = static_cast<PatternRecord**>(malloc(sizeof(PatternRecord*) * total));
+    out.masks = static_cast<PatternRecord**>(malloc(sizeof(PatternRecord*) * total));
+    for (uint32_t i = 0; i < search.count; i++) {
+        const PatternRecord* v = search.values[i];
+        size_t bytes = (v->length + 3) / 4 * 4;
+        for (uint32_t c = 0; c < copies; c++) {
+            auto* value = static_cast<PatternRecord*>(malloc(sizeof(PatternRecord) + bytes));
+            auto* mask = static_cast<PatternRecord*>(malloc(sizeof(PatternRecord) + bytes));
+            memcpy(value, v, sizeof(PatternRecord) + bytes);
+            memcpy(mask, search.masks[i], sizeof(PatternRecord) + bytes);
+            auto* vb = reinterpret_cast<uint8_t*>(value->words);
+            auto* mb = reinterpret_cast<uint8_t*>(mask->words);
+            uint32_t n = (c * 7) % v->length;
+            vb[n ^ 3] ^= uint8_t(c >> 3);
+            if (c % 3 == 1)
+                mb[((n + 1) % v->length) ^ 3] &= c % 2 ? 0xF0 : 0x0F;
+            out.values[out.count] = value;
+            out.masks[out.count++] = mask;
+        }
+    }
+    return out;
 }
 
-void scan_every_way(const PatternList& search, const PatternList& replace, const ElfImage* image,
-                    uint32_t seed) {
-    for (bool executable : {true, false})
-        for (bool swap : {false, true})
-            for (uint32_t step : {1u, 2u, 4u}) {
-                MatchList* list = find_matches(image, executable, swap, step, search.count,
-                                               search.values, search.masks);
-                if (list == nullptr)
-                    continue; // out of memory, already released
-                Match* fast = list->head;
-                MatchList* literal = find_matches_reference(
-                    image, executable, swap, step, search.count, search.values, search.masks);
-                if (literal != nullptr) {
-                    Match* reference = literal->head;
-                    fuzz_require(same_matches(fast, reference),
-                                 "the engine and the reference engine disagree");
-                    check_tuned_scan(search, image, executable, swap, step, reference, seed);
-                    free_matches(reference);
-                }
-                for (const Match* m = fast; m != nullptr; m = m->next)
-                    fuzz_require(uint64_t(m->offset) + m->value->length <= image->size,
-                                 "a match runs past the end of the file");
-                for (ResultFormat format :
-                     {FORMAT_ADDRESS, FORMAT_OFFSET, FORMAT_PNACH, FORMAT_RAW_CODE}) {
-                    bool patch = format == FORMAT_PNACH || format == FORMAT_RAW_CODE;
-                    // Patch formats only for lists that pass their checks, from word alignment.
-                    if (!patch ||
-                        (step == 4 && !search_check_patch_patterns(format, &search, &replace)))
-                        render_and_check(search, replace, fast, image, swap, format);
-                }
-                free_matches(fast);
-            }
+// One scan in the chosen way, compared with the literal engine; the list in the chosen format.
+void scan_once(const PatternList& search, const PatternList& replace, const ElfImage* image,
+               const Setting& s, bool render) {
+    Match* fast = nullptr;
+    if (s.planned) {
+        MatchPlan* plan = match_plan_build_limited(s.swap, s.step, search.count, search.values,
+                                                   search.masks, &s.limits);
+        if (plan == nullptr)
+            return; // out of memory
+        MatchList list{nullptr, nullptr};
+        list.tail = &list.head;
+        int result = match_plan_find(plan, image, s.executable, &list, &s.tuning);
+        match_plan_free(plan);
+        if (result != MATCH_FAST_DONE)
+            return; // out of memory, already released
+        fast = list.head;
+    } else {
+        MatchList* list = find_matches(image, s.executable, s.swap, s.step, search.count,
+                                       search.values, search.masks);
+        if (list == nullptr)
+            return; // out of memory, already released
+        fast = list->head;
+    }
+    MatchList* literal = find_matches_reference(image, s.executable, s.swap, s.step, search.count,
+                                                search.values, search.masks);
+    if (literal != nullptr) {
+        fuzz_require(same_matches(fast, literal->head),
+                     "the engine and the reference engine disagree");
+        free_matches(literal->head);
+    }
+    for (const Match* m = fast; m != nullptr; m = m->next)
+        fuzz_require(uint64_t(m->offset) + m->value->length <= image->size,
+                     "a match runs past the end of the file");
+    bool patch = s.format == FORMAT_PNACH || s.format == FORMAT_RAW_CODE;
+    // Patch formats only for lists that pass their checks, from word alignment.
+    if (render &&
+        (!patch || (s.step == 4 && !search_check_patch_patterns(s.format, &search, &replace))))
+        render_and_check(search, replace, fast, image, s.swap, s.format);
+    free_matches(fast);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2)
+    if (size < 4)
         return 0;
+    Setting setting = setting_read(data[0], data[1]);
+    data += 2;
+    size -= 2;
     size_t search_size = std::min<size_t>(data[0], size - 2);
     size_t replace_size = std::min<size_t>(data[1], size - 2 - search_size);
     const uint8_t* elf = data + 2 + search_size + replace_size;
@@ -118,8 +177,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PatternList search{}, replace{};
         pattern_list_parse(search_text, &search);
         pattern_list_parse(replace_text, &replace);
-        if (search.count > 0)
-            scan_every_way(search, replace, image, uint32_t((size - 2) * 2654435761u >> 7));
+        if (search.count > 0 && setting.copies > 0) {
+            // The literal engine's cost grows with the list: keep it to a few hundred.
+            uint32_t copies = std::min<uint32_t>(setting.copies, 256 / search.count + 1);
+            PatternList derived = derive_patterns(search, copies);
+            scan_once(derived, replace, image, setting, false);
+            pattern_list_free(&derived);
+        } else if (search.count > 0) {
+            scan_once(search, replace, image, setting, true);
+        }
         pattern_list_free(&search);
         pattern_list_free(&replace);
         free_elf_image(image);

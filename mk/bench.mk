@@ -1,5 +1,7 @@
-# `make bench`: the scan benchmark. Not part of `make test`: it needs a quiet machine and a
-# minute, and reports figures rather than passing or failing on them.
+# `make bench`: the scan benchmark. Not part of `make test`: it needs a quiet machine and some
+# minutes (the literal engine's check of 100,000 patterns alone takes a few; BENCH_SKIP_LITERAL=1
+# leaves it out), about 1 GB of generated files under BENCH_TOOLS, and reports figures rather
+# than passing or failing on them.
 BENCH_TOOLS ?= $(BUILD)/bench
 
 .PHONY: bench

@@ -6,11 +6,14 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "core/elf_image.h"
 #include "core/match.h"
 #include "core/match_fast.h"
+#include "core/match_plan.h"
 #include "core/pattern.h"
 
 namespace {
@@ -79,6 +82,18 @@ struct Search {
         }
     }
 
+    // The index of a value record in the list (values.size() when it is none of them).
+    uint32_t index_of(const PatternRecord* value) const {
+        if (index.size() != values.size()) {
+            index.clear();
+            for (uint32_t i = 0; i < values.size(); i++)
+                index.emplace(values[i], i);
+        }
+        auto at = index.find(value);
+        return at == index.end() ? uint32_t(values.size()) : at->second;
+    }
+    mutable std::unordered_map<const PatternRecord*, uint32_t> index;
+
     // find_matches with no tuning, else the fast scan divided as told, or the literal engine.
     std::vector<Found> scan(const MatchFastTuning* tuning = nullptr, bool literal = false) {
         MatchList own{nullptr, &own.head}, *list = &own;
@@ -94,13 +109,41 @@ struct Search {
                 MATCH_FAST_DONE);
         std::vector<Found> found;
         for (const Match* m = list ? list->head : nullptr; m; m = m->next) {
-            uint32_t i =
-                uint32_t(std::find(values.begin(), values.end(), m->value) - values.begin());
+            uint32_t i = index_of(m->value);
             EXPECT_TRUE(i < n && m->mask == masks[i]) << "a match names no pattern";
             found.push_back({i, m->address, m->offset});
         }
         EXPECT_TRUE(list) << "no list";
         free_matches(list ? list->head : nullptr);
+        return found;
+    }
+
+    // A plan built with `limits`, then scanned with `tuning`; the plan's figures in `stats`.
+    std::vector<Found> plan_scan(const MatchPlanLimits& limits, const MatchFastTuning& tuning,
+                                 MatchPlanStats* stats = nullptr) {
+        MatchPlan* plan = match_plan_build_limited(swap, step, uint32_t(values.size()),
+                                                   values.data(), masks.data(), &limits);
+        EXPECT_TRUE(plan) << "no plan";
+        if (!plan)
+            return {};
+        if (stats)
+            *stats = match_plan_stats(plan);
+        std::vector<Found> found = plan_find(plan, tuning);
+        match_plan_free(plan);
+        return found;
+    }
+
+    std::vector<Found> plan_find(const MatchPlan* plan, const MatchFastTuning& tuning) const {
+        MatchList list{nullptr, nullptr};
+        list.tail = &list.head;
+        EXPECT_EQ(match_plan_find(plan, &image, executable, &list, &tuning), MATCH_FAST_DONE);
+        std::vector<Found> found;
+        for (const Match* m = list.head; m; m = m->next) {
+            uint32_t i = index_of(m->value);
+            EXPECT_TRUE(i < values.size() && m->mask == masks[i]) << "a match names no pattern";
+            found.push_back({i, m->address, m->offset});
+        }
+        free_matches(list.head);
         return found;
     }
 
@@ -220,6 +263,12 @@ TEST(EngineDifferential, RandomFilesLayoutsPatternsAndOptions) {
         ASSERT_TRUE(same(search.rule(), want)) << "the literal engine";
         ASSERT_TRUE(same(want, search.scan(&tuning)));
         ASSERT_TRUE(same(want, search.scan()));
+        // Tables too small for the list: anchors spill to the half words and the per-word
+        // compare.
+        MatchPlanLimits limits{rng.below(3) * rng.below(300), rng.chance(30), rng.chance(30)};
+        ASSERT_TRUE(same(want, search.plan_scan(limits, tuning)))
+            << "limits " << limits.expansion_slots << " " << limits.exact_anchors_only << " "
+            << limits.no_half_words;
     }
     EXPECT_GT(total_matches, 100000u) << "rounds without matches prove nothing";
 }
@@ -295,6 +344,98 @@ TEST(EngineCases, LargeFileAcrossThreadsAndChunks) {
     search.step = 2;
     search.swap = true;
     expect_same(search, false);
+}
+
+// Thousands of patterns in every order and alignment, most with wildcards, some with masked
+// bits or odd lengths: the default tables grow with the list, and tight ones overflow into the
+// half-word table and the per-word compare, which must give the same list.
+TEST(EngineCases, LargeListsAndOverflowingTables) {
+    Random rng{4242};
+    std::vector<uint8_t> file(8192);
+    for (size_t at = 0; at < file.size(); at++) // instruction-like words with common halves
+        file[at] = at % 4 >= 2 && rng.chance(60) ? uint8_t(0x27 + rng.below(3))
+                                                 : uint8_t(rng.below(rng.chance(50) ? 4 : 256));
+    Search search(file, {{8, uint32_t(file.size()) - 9, 0x400}, {100, 3000, 0}}, {});
+    for (int i = 0; i < 800; i++)
+        random_pattern(rng, search);
+    struct Case {
+        bool swap;
+        uint32_t step;
+        MatchPlanLimits limits;
+        bool halves, direct; // paths the case must reach
+    };
+    const Case cases[] = {
+        {true, 1, {}, false, false},
+        {false, 2, {}, false, false},
+        {true, 4, {}, false, false},
+        {false, 1, {64, false, false}, true, true},
+        {true, 1, {0, true, false}, true, true},
+        {false, 4, {0, true, true}, false, true},
+    };
+    uint64_t total = 0;
+    for (const Case& c : cases) {
+        search.swap = c.swap;
+        search.step = c.step;
+        SCOPED_TRACE(testing::Message() << "step " << c.step << (c.swap ? " Little" : " Big")
+                                        << ", allowance " << c.limits.expansion_slots);
+        std::vector<Found> want = search.scan(nullptr, true);
+        total += want.size();
+        MatchPlanStats stats{};
+        EXPECT_TRUE(same(want, search.plan_scan(c.limits, {2, 100, false}, &stats)));
+        EXPECT_TRUE(same(want, search.plan_scan(c.limits, {1, 0, true})));
+        EXPECT_EQ(stats.entries, 800u * (4 / c.step));
+        if (c.halves) {
+            EXPECT_GT(stats.half_words, 0u);
+        }
+        if (c.direct) {
+            EXPECT_GT(stats.direct, 0u);
+        }
+        if (!c.halves && !c.direct) { // the default allowance keeps the most in the table
+            EXPECT_GT(stats.table_slots, stats.entries);
+        }
+    }
+    EXPECT_GT(total, 5000u);
+}
+
+// One plan, several threads, each with its own image and list.
+TEST(EngineCases, OnePlanScansManyImagesAtOnce) {
+    Random rng{99};
+    std::vector<Search> files;
+    files.reserve(4);
+    for (int f = 0; f < 4; f++)
+        files.emplace_back(random_file(rng, 3000 + 500 * f),
+                           std::vector<Segment>{{0, 3000u + 500 * f, uint32_t(f)}},
+                           std::vector<Segment>{});
+    for (int i = 0; i < 60; i++) // the patterns are the first file's; the others share them
+        random_pattern(rng, files[0]);
+    for (Search& s : files) {
+        s.step = 1;
+        s.swap = true;
+        if (&s != &files[0])
+            for (size_t i = 0; i < files[0].values.size(); i++)
+                s.values.push_back(files[0].values[i]), s.masks.push_back(files[0].masks[i]);
+    }
+    Search& owner = files[0];
+    MatchPlan* plan = match_plan_build(true, 1, uint32_t(owner.values.size()), owner.values.data(),
+                                       owner.masks.data());
+    ASSERT_TRUE(plan);
+    std::vector<std::vector<Found>> want(files.size()), got(files.size());
+    for (size_t f = 0; f < files.size(); f++)
+        want[f] = files[f].scan(nullptr, true);
+    std::vector<std::thread> threads;
+    for (size_t f = 0; f < files.size(); f++)
+        threads.emplace_back([&, f] {
+            for (int r = 0; r < 20; r++)
+                got[f] = files[f].plan_find(plan, {1, 0, false});
+        });
+    for (std::thread& t : threads)
+        t.join();
+    match_plan_free(plan);
+    for (size_t f = 0; f < files.size(); f++) {
+        EXPECT_TRUE(same(want[f], got[f])) << "file " << f;
+        if (&files[f] != &owner)
+            files[f].values.clear(), files[f].masks.clear(); // owned by the first file
+    }
 }
 
 } // namespace

@@ -6,7 +6,13 @@ win_build=$(cd "${1:?usage: run_wine_tests.sh WIN_BUILD [ctest arguments]}" && p
 shift
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$win_build" "$@"
 
-wine=$(cd "$(dirname "$0")" && pwd)/wine_run.sh
+here=$(cd "$(dirname "$0")" && pwd)
+wine=$here/wine_run.sh
+# Without Wine every step below would fail without a word: say it once.
+if [ ! -x "${WINE64:-/usr/lib/wine/wine64}" ]; then
+    echo "run_wine_tests.sh: Wine is not installed (${WINE64:-/usr/lib/wine/wine64}); make deps installs it" >&2
+    exit 1
+fi
 wineserver=$(dirname "${WINE64:-/usr/lib/wine/wine64}")/wineserver
 export WINEDEBUG=-all
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-wine.XXXXXX")
@@ -38,4 +44,4 @@ echo "Wine prefix ready in $(($(date +%s) - start)) s: $WINEPREFIX"
 cd "$win_build"
 # Wine itself, not the program, has now and then failed a test once (start-up messages on a
 # program's standard error): a test that fails is run once more, and both runs are shown.
-ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@"
+"$here/../../tools/ctest_capped.sh" --timeout 300 --repeat until-pass:2 "$@"
