@@ -8,13 +8,18 @@
 const char* const CLI_USAGE =
     "usage: quarnel-cli [--endian big|little] [--align byte|half|word] [--range exec|data]\n"
     "                   [--format address|offset|pnach|raw] --search FILE [--replace FILE]\n"
-    "                   [--output FILE | --output-dir DIR] [--files-from LIST] ELF...\n"
+    "                   [--output FILE | --output-dir DIR] [--files-from LIST] [--pnach-file]\n"
+    "                   ELF...\n"
     "       quarnel-cli --checksum ELF\n"
+    "       quarnel-cli --boot IMAGE\n"
+    "       quarnel-cli --extract IMAGE OUT\n"
     "       quarnel-cli --help | --version\n";
 
 const char* const CLI_HELP =
     "Searches a 32-bit ELF file for hexadecimal patterns and prints what the result box of\n"
-    "Quarnel's window would hold after the same search.\n"
+    "Quarnel's window would hold after the same search. Wherever an ELF file is taken, a\n"
+    "disc image (ISO, BIN, CSO, or a cue sheet) may stand instead: its boot executable is\n"
+    "searched, and gives the same result and checksum as the extracted file.\n"
     "\n"
     "  --endian big|little   how the patterns are written (default little):\n"
     "                        big    each group of eight digits is a 32-bit word of the file\n"
@@ -26,12 +31,22 @@ const char* const CLI_HELP =
     "  --search FILE         search patterns, one per line (required)\n"
     "  --replace FILE        replace patterns, one per line (required by pnach and raw)\n"
     "  --output FILE         write the result to FILE (\"-\": standard output)\n"
-    "  --output-dir DIR      write one result file per ELF into DIR, named as the window's\n"
-    "                        Save proposes: CHECKSUM.PNACH for pnach, else the ELF's name\n"
-    "                        (with .txt when it has no extension)\n"
+    "  --output-dir DIR      write one result file per ELF into DIR: CHECKSUM.PNACH for\n"
+    "                        pnach, else the ELF's own name with .txt (GAME.ELF.txt); for a\n"
+    "                        disc image, the name of its boot executable stands for the ELF's\n"
+    "  --pnach-file          with --format pnach: write a whole PNACH file (a gametitle= line\n"
+    "                        with the executable's name and checksum, a [section] per search\n"
+    "                        pattern); in --output-dir it is named SERIAL_CHECKSUM.pnach\n"
+    "                        (SLUS-20312_8917AF82.pnach) when the serial is known from the\n"
+    "                        image or the executable's name, else CHECKSUM.pnach\n"
     "  --files-from LIST     search the ELF files listed in LIST too, one path per line\n"
     "                        (\"-\": standard input)\n"
     "  --checksum ELF        print the file's checksum (the name of its PNACH file)\n"
+    "  --boot IMAGE          print the boot executable of a disc image as one line:\n"
+    "                        PATH TAB SIZE TAB CHECKSUM, e.g. SLUS_203.12 12888 8917AF82\n"
+    "                        (path inside the image, size in bytes, checksum in hex)\n"
+    "  --extract IMAGE OUT   write the boot executable of a disc image to OUT, replacing OUT\n"
+    "                        in one step as results are written\n"
     "  --help, --version     print this text or the version\n"
     "\n"
     "FILE \"-\" reads standard input (for one of --search, --replace and --files-from at\n"
@@ -64,9 +79,12 @@ enum OptionId : unsigned {
     OPTION_OUTPUT,
     OPTION_OUTPUT_DIR,
     OPTION_FILES_FROM,
-    OPTION_CHECKSUM, // the options from here on choose a mode and take no value
+    OPTION_PNACH_FILE, // a flag of the search
+    OPTION_CHECKSUM,   // the options from here on choose a mode and take no value
     OPTION_HELP,
     OPTION_VERSION,
+    OPTION_BOOT,
+    OPTION_EXTRACT,
     OPTION_COUNT,
 };
 
@@ -77,9 +95,10 @@ struct OptionName {
 
 // In the order of OptionId.
 const OptionName option_names[OPTION_COUNT] = {
-    {"--endian", true},     {"--align", true},     {"--range", true},  {"--format", true},
-    {"--search", true},     {"--replace", true},   {"--output", true}, {"--output-dir", true},
-    {"--files-from", true}, {"--checksum", false}, {"--help", false},  {"--version", false},
+    {"--endian", true},     {"--align", true},       {"--range", true},     {"--format", true},
+    {"--search", true},     {"--replace", true},     {"--output", true},    {"--output-dir", true},
+    {"--files-from", true}, {"--pnach-file", false}, {"--checksum", false}, {"--help", false},
+    {"--version", false},   {"--boot", false},       {"--extract", false},
 };
 
 // Picks `value` from `choices` (null-terminated); returns its index or -1.
@@ -206,9 +225,13 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
                 std::snprintf(problem, problem_size, "quarnel-cli: %s takes no value", name);
                 return 0;
             }
-            options->mode = index == OPTION_CHECKSUM ? CLI_MODE_CHECKSUM
-                            : index == OPTION_HELP   ? CLI_MODE_HELP
-                                                     : CLI_MODE_VERSION;
+            static const CliMode modes[] = {CLI_MODE_CHECKSUM, CLI_MODE_HELP, CLI_MODE_VERSION,
+                                            CLI_MODE_BOOT, CLI_MODE_EXTRACT};
+            if (index == OPTION_PNACH_FILE) {
+                options->pnach_file = true;
+            } else {
+                options->mode = modes[index - OPTION_CHECKSUM];
+            }
             continue;
         }
         const char* value = equals ? equals + 1 : nullptr;
@@ -235,7 +258,8 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
     }
     if (modes > 1 || (modes == 1 && search_options)) {
         std::snprintf(problem, problem_size,
-                      "quarnel-cli: --checksum, --help and --version are used alone");
+                      "quarnel-cli: --checksum, --boot, --extract, --help and --version are "
+                      "used alone");
         return 0;
     }
     if (options->mode == CLI_MODE_HELP || options->mode == CLI_MODE_VERSION) {
@@ -246,9 +270,26 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
         }
         return 1;
     }
-    if (options->mode == CLI_MODE_CHECKSUM && options->elf_paths.size() > 1) {
+    if (options->mode == CLI_MODE_EXTRACT) {
+        if (options->elf_paths.size() < 2) {
+            std::snprintf(problem, problem_size, "quarnel-cli: --extract needs IMAGE and OUT");
+            return 0;
+        }
+        if (options->elf_paths.size() > 2) {
+            std::snprintf(problem, problem_size, "quarnel-cli: unexpected argument '%s'",
+                          options->elf_paths[2]);
+            return 0;
+        }
+        return 1;
+    }
+    if ((options->mode == CLI_MODE_CHECKSUM || options->mode == CLI_MODE_BOOT) &&
+        options->elf_paths.size() > 1) {
         std::snprintf(problem, problem_size, "quarnel-cli: more than one ELF file ('%s')",
                       options->elf_paths[1]);
+        return 0;
+    }
+    if (options->mode == CLI_MODE_BOOT && !options->elf_path) {
+        std::snprintf(problem, problem_size, "quarnel-cli: no disc image given");
         return 0;
     }
     if (!options->elf_path && !options->files_from) {
@@ -269,6 +310,10 @@ int cli_options_parse(int argc, char** argv, CliOptions* options, char* problem,
         for (const char* path :
              {options->search_path, options->replace_path, options->files_from}) {
             readers += path && std::strcmp(path, "-") == 0 ? 1 : 0;
+        }
+        if (options->pnach_file && options->format != FORMAT_PNACH) {
+            std::snprintf(problem, problem_size, "quarnel-cli: --pnach-file needs --format pnach");
+            return 0;
         }
         if (readers > 1) {
             std::snprintf(problem, problem_size,

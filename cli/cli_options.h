@@ -11,6 +11,8 @@ enum CliMode : uint32_t {
     CLI_MODE_CHECKSUM = 1,
     CLI_MODE_HELP = 2,
     CLI_MODE_VERSION = 3,
+    CLI_MODE_BOOT = 4,    // --boot IMAGE
+    CLI_MODE_EXTRACT = 5, // --extract IMAGE OUT
 };
 
 struct CliOptions {
@@ -19,12 +21,13 @@ struct CliOptions {
     uint32_t step;   // 1, 2 or 4
     bool executable; // true for the executable segments
     ResultFormat format;
+    bool pnach_file;          // --pnach-file: a whole PNACH file per executable
     const char* search_path;  // "-" for standard input; null when not given
     const char* replace_path; // "-" for standard input; null when not given
     const char* output_path;  // null for standard output
     const char* output_dir;   // --output-dir: one result file per ELF; null when not given
     const char* files_from;   // --files-from: a list of ELF paths ("-": standard input)
-    const char* elf_path;     // the first ELF named on the command line, null when none
+    const char* elf_path;     // the first ELF (or image) named on the command line, or null
     std::vector<const char*> elf_paths; // every ELF named on the command line, in order
 };
 

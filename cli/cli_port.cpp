@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/file_io.h"
-#include "core/file_save_bytes.h"
 #include "core/image_copy.h"
 #include "core/patch_apply.h"
 #include "core/patch_file.h"
@@ -26,7 +25,8 @@ const char* const CLI_PORT_HELP =
     "went to the right sides of that place. Values that hold addresses (j, jal, a lui with\n"
     "its addiu, ori, load or store, data words pointing into OLD) are carried over too.\n"
     "\n"
-    "  --from OLD       the executable the patch file was written for (required)\n"
+    "  --from OLD       the executable the patch file was written for (required); OLD and\n"
+    "                   NEW may be disc images, which stand for their boot executables\n"
     "  --patches FILE   PNACH (patch=P,EE,ADDRESS,byte|short|word|extended,VALUE) and RAW\n"
     "                   Code lines, with comments, [sections] and key=value lines (required)\n"
     "  --output FILE    write the ported file there (default: standard output)\n"
@@ -44,7 +44,8 @@ const char* const CLI_APPLY_HELP =
     "\n"
     "Writes a copy of ELF to OUT with the patch=0 and patch=1 byte, short and word writes of\n"
     "FILE (and RAW Code types 0, 1 and 2) applied where their addresses lie in the file. ELF\n"
-    "itself is never changed; OUT is replaced in one step.\n"
+    "itself is never changed; OUT is replaced in one step. ELF may be a disc image (ISO, BIN,\n"
+    "CSO, or a cue sheet): OUT is then the patched boot executable, not a patched image.\n"
     "\n"
     "  --patches FILE   the patch file (required)\n"
     "  --output OUT     the patched copy (required; not ELF itself)\n"
@@ -151,10 +152,23 @@ bool patches_read(const char* path, PatchFile* file) {
 }
 
 std::unique_ptr<ImageCopy> executable_load(const char* path) {
-    std::unique_ptr<ImageCopy> copy = image_copy_load(path);
+    std::string message;
+    std::unique_ptr<ImageCopy> copy = image_copy_load(path, &message);
     if (!copy)
-        std::fprintf(stderr, "quarnel-cli: invalid ELF file '%s'\n", path);
+        std::fprintf(stderr, "quarnel-cli: %s: %s\n", path, message.c_str());
     return copy;
+}
+
+// Writes a whole file in one step. Returns 1, or 0 after the message.
+int bytes_write(const char* path, const void* data, size_t size) {
+    uint32_t error = 0;
+    FileWriteStatus status =
+        file_write_all(path, static_cast<const char*>(data), uint32_t(size), &error);
+    if (status == FILE_WRITE_OK)
+        return 1;
+    std::fprintf(stderr, "quarnel-cli: %s: %s\n", path,
+                 status == FILE_WRITE_OPEN_FAILED ? "Error opening file" : "Error writing file");
+    return 0;
 }
 
 int output_write(const char* path, const std::string& text) {
@@ -166,7 +180,7 @@ int output_write(const char* path, const std::string& text) {
         }
         return 1;
     }
-    return save_file_bytes(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    return bytes_write(path, text.data(), text.size());
 }
 
 int port_run(const Arguments& args) {
@@ -224,7 +238,7 @@ int apply_run(const Arguments& args) {
         std::fputs("nothing applied: no output written\n", stderr);
         return 1;
     }
-    if (!save_file_bytes(args.output, data.data(), data.size()))
+    if (!bytes_write(args.output, data.data(), data.size()))
         return 2;
     return report.applied == report.lines ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,10 +21,12 @@
 #include "cli/cli_elf.h"
 #include "cli/cli_input.h"
 #include "cli/cli_report.h"
+#include "core/executable_file.h"
 #include "core/file_io.h"
 #include "core/match.h"
 #include "core/match_plan.h"
 #include "core/pattern.h"
+#include "core/pnach_file.h"
 #include "core/result_format.h"
 #include "core/save_name.h"
 #include "core/search_rules.h"
@@ -113,9 +116,19 @@ struct FileResult {
     CliExit status;
     ResultBuffer text; // the result text when status is not CLI_EXIT_FAILURE
     bool text_ready;
-    std::string problem; // the message line when status is CLI_EXIT_FAILURE
-    uint32_t checksum;   // when it was asked for
-    std::string name;    // the display name of the file
+    std::string problem;    // the message line when status is CLI_EXIT_FAILURE
+    uint32_t checksum;      // when it was asked for
+    std::string name;       // the display name of the file
+    std::string executable; // the executable's own name (the boot executable's in an image)
+    std::string serial;     // the serial the image or the executable's name tells, or ""
+    std::string whole;      // --pnach-file: the whole file, in place of `text`
+
+    const char* data() const {
+        return whole.empty() ? text.text : whole.data();
+    }
+    size_t length() const {
+        return whole.empty() ? text.length : whole.size();
+    }
 
     ~FileResult() {
         if (text_ready) {
@@ -131,6 +144,8 @@ void file_scan(const CliOptions* options, const Patterns* patterns, CliElf* elf,
                const MatchFastTuning* tuning, bool want_checksum, FileResult* result) {
     const char* path = elf->name.c_str();
     result->name = elf->name;
+    result->executable = cli_elf_executable_name(elf);
+    result->serial = elf->serial;
     result->status = CLI_EXIT_FAILURE;
     MatchList list{nullptr, nullptr};
     list.tail = &list.head;
@@ -146,14 +161,25 @@ void file_scan(const CliOptions* options, const Patterns* patterns, CliElf* elf,
         return;
     }
     result->text_ready = true;
-    if (!result_render(&result->text, &patterns->search, &patterns->replace, list.head, &elf->image,
-                       options->swap, options->format)) {
+    if (options->pnach_file) {
+        elf->image.checksum = elf_image_checksum(&elf->image);
+        try {
+            pnach_file_render(&patterns->search, &patterns->replace, list.head, &elf->image,
+                              options->swap, result->executable.c_str(), &result->whole);
+        } catch (const std::bad_alloc&) {
+            free_matches(list.head);
+            result->problem = cli_report_file_text(path, "Error allocating memory", nullptr);
+            return;
+        }
+    } else if (!result_render(&result->text, &patterns->search, &patterns->replace, list.head,
+                              &elf->image, options->swap, options->format)) {
         // The failure has been reported through the sink already.
         free_matches(list.head);
         return;
     }
     if (want_checksum) {
-        result->checksum = elf_image_checksum(&elf->image);
+        result->checksum =
+            options->pnach_file ? elf->image.checksum : elf_image_checksum(&elf->image);
     }
     bool matched = list.head != nullptr;
     free_matches(list.head);
@@ -311,11 +337,6 @@ std::string name_folded(const std::string& name) {
     return folded;
 }
 
-// The base name of a path, after its last slash (or backslash, where that separates).
-std::string path_base(const std::string& path) {
-    return std::filesystem::path(path).filename().string();
-}
-
 // A path's canonical spelling (as far as it exists), folded: two paths with one key are one
 // file. Falls back to the path itself.
 std::string path_key(const std::string& path) {
@@ -324,12 +345,20 @@ std::string path_key(const std::string& path) {
     return name_folded(error ? path : canonical.string());
 }
 
-// Where --output-dir puts the result of `path`.
-std::string output_dir_target(const CliOptions* options, const std::string& path,
-                              uint32_t checksum) {
-    char name[512];
-    save_name_final(options->format == FORMAT_PNACH, checksum, path_base(path).c_str(), name,
-                    sizeof name);
+// Where --output-dir puts the result for the executable named `executable` (the boot
+// executable's name for a disc image) with `serial` and `checksum`.
+std::string output_dir_target(const CliOptions* options, const std::string& executable,
+                              const std::string& serial, uint32_t checksum) {
+    std::string name;
+    if (options->pnach_file) {
+        name = pnach_file_name(serial, checksum);
+    } else if (options->format == FORMAT_PNACH) {
+        char proposal[512];
+        save_name_final(true, checksum, executable.c_str(), proposal, sizeof proposal);
+        name = proposal;
+    } else {
+        name = save_name_text_result(executable.c_str());
+    }
     // Joined by hand: the same spelling in messages on every system ('/' serves Windows too).
     std::string dir = options->output_dir;
     if (dir.back() != '/') {
@@ -366,35 +395,36 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
             cli_report_file(options->output_dir, "Error opening file", "not a folder");
             return CLI_EXIT_FAILURE;
         }
-        // PNACH names come from the checksums: a first pass learns them, so that two files
+        // Names come from the executables (the boot executable's name inside a disc image)
+        // and for PNACH from the checksums: a first pass learns them, so that two files
         // giving one name are refused before anything is written.
-        std::vector<uint32_t> checksums(count, 0);
         std::vector<bool> named(count, true);
-        if (pnach) {
-            files_run_ordered(
-                count, workers,
-                [&](size_t i) {
-                    auto result = std::make_unique<FileResult>();
-                    result->status = CLI_EXIT_FAILURE;
-                    CliElf elf{};
-                    if (cli_elf_open(paths[i].c_str(), &elf, &result->problem)) {
+        files_run_ordered(
+            count, workers,
+            [&](size_t i) {
+                auto result = std::make_unique<FileResult>();
+                result->status = CLI_EXIT_FAILURE;
+                CliElf elf{};
+                if (cli_elf_open(paths[i].c_str(), &elf, &result->problem)) {
+                    result->executable = cli_elf_executable_name(&elf);
+                    result->serial = elf.serial;
+                    if (pnach) {
                         result->checksum = elf_image_checksum(&elf.image);
-                        if (!cli_elf_damaged(&elf)) {
-                            result->status = CLI_EXIT_FOUND;
-                        }
                     }
-                    cli_elf_close(&elf);
-                    return result;
-                },
-                [&](size_t i, FileResult* result) {
-                    checksums[i] = result->checksum;
-                    named[i] = result->status != CLI_EXIT_FAILURE;
-                });
-        }
-        for (size_t i = 0; i < count; ++i) {
-            // A file that cannot be read has no name; its search fails again and says why.
-            targets[i] = named[i] ? output_dir_target(options, paths[i], checksums[i]) : "";
-        }
+                    if (!cli_elf_damaged(&elf)) {
+                        result->status = CLI_EXIT_FOUND;
+                    }
+                }
+                cli_elf_close(&elf);
+                return result;
+            },
+            [&](size_t i, FileResult* result) {
+                named[i] = result->status != CLI_EXIT_FAILURE;
+                // A file that cannot be read has no name; its search fails again and says why.
+                targets[i] = named[i] ? output_dir_target(options, result->executable,
+                                                          result->serial, result->checksum)
+                                      : "";
+            });
         // Hashed, so that long lists stay fast: names by their folded spelling, inputs by
         // their canonical path.
         std::unordered_map<std::string, size_t> names;
@@ -431,14 +461,15 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
                                                              tuning, pnach && options->output_dir);
             // Result files are written by the workers: each write waits for the disk.
             if (options->output_dir && result->status != CLI_EXIT_FAILURE) {
-                if (pnach && output_dir_target(options, paths[i], result->checksum) != targets[i]) {
+                if (output_dir_target(options, result->executable, result->serial,
+                                      result->checksum) != targets[i]) {
                     // The file changed between the passes: its new name was not checked.
                     result->problem =
                         cli_report_file_text(paths[i].c_str(), "Error reading file",
                                              "the file changed while it was searched");
                 } else {
-                    result->problem = result_file_write_problem(
-                        targets[i].c_str(), result->text.text, result->text.length);
+                    result->problem = result_file_write_problem(targets[i].c_str(), result->data(),
+                                                                result->length());
                 }
                 if (!result->problem.empty()) {
                     result->status = CLI_EXIT_FAILURE;
@@ -463,16 +494,16 @@ CliExit files_search(const CliOptions* options, const Patterns* patterns) {
             if (line_open) {
                 header = "\r\n" + header;
             }
-            line_open = count > 1 && result->text.length > 0 &&
-                        result->text.text[result->text.length - 1] != '\n';
+            line_open =
+                count > 1 && result->length() > 0 && result->data()[result->length() - 1] != '\n';
             if (options->output_path && std::strcmp(options->output_path, "-") != 0) {
                 combined += header;
-                combined.append(result->text.text, result->text.length);
+                combined.append(result->data(), result->length());
                 return;
             }
             if (writing) {
                 writing = stdout_write(header.data(), header.size()) &&
-                          stdout_write(result->text.text, result->text.length);
+                          stdout_write(result->data(), result->length());
             }
             failed = failed || !writing;
         });
@@ -519,10 +550,10 @@ CliExit cli_run_search(const CliOptions* options) {
         return CLI_EXIT_FAILURE;
     }
     if (options->output_path && std::strcmp(options->output_path, "-") != 0) {
-        if (!result_file_write(options->output_path, result.text.text, result.text.length)) {
+        if (!result_file_write(options->output_path, result.data(), result.length())) {
             return CLI_EXIT_FAILURE;
         }
-    } else if (!stdout_write(result.text.text, result.text.length)) {
+    } else if (!stdout_write(result.data(), result.length())) {
         return CLI_EXIT_FAILURE;
     }
     return result.status;
@@ -549,4 +580,64 @@ CliExit cli_run_checksum(const char* elf_path) {
     char line[16];
     int length = std::snprintf(line, sizeof line, "%08X\n", unsigned(checksum));
     return stdout_write(line, size_t(length)) ? CLI_EXIT_FOUND : CLI_EXIT_FAILURE;
+}
+
+namespace {
+
+// Reads the boot executable of a disc image. Returns 1, or 0 after one message (a loose file
+// is refused: it has no boot executable).
+int boot_read(const char* image_path, ExecutableFile* file) {
+    std::string message;
+    ExecutableFileStatus status = executable_file_read(image_path, file, &message);
+    if (status == EXECUTABLE_FILE_OK && !file->in_image) {
+        std::free(file->data);
+        file->data = nullptr;
+        status = EXECUTABLE_FILE_BAD_IMAGE;
+        message = "Not a disc image";
+    }
+    if (status != EXECUTABLE_FILE_OK) {
+        cli_report_line(cli_report_file_text(
+            image_path, message.empty() ? "Error reading file" : message.c_str(), nullptr));
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+CliExit cli_run_boot(const char* image_path) {
+    ExecutableFile file;
+    if (!boot_read(image_path, &file)) {
+        return CLI_EXIT_FAILURE;
+    }
+    ElfImage image{};
+    ElfStatus parsed = elf_image_parse(file.data, file.size, &image);
+    uint32_t checksum = parsed == ELF_OK ? elf_image_checksum(&image) : 0;
+    elf_image_clear(&image);
+    std::free(file.data);
+    if (parsed != ELF_OK) {
+        std::string reason = file.boot.path_in_image + ": " + elf_status_text(parsed);
+        cli_report_file(image_path, MSG_INVALID_ELF, reason.c_str());
+        return CLI_EXIT_FAILURE;
+    }
+    char numbers[48];
+    std::snprintf(numbers, sizeof numbers, "\t%llu\t%08X\n",
+                  static_cast<unsigned long long>(file.boot.size), unsigned(checksum));
+    std::string line = file.boot.path_in_image + numbers;
+    return stdout_write(line.data(), line.size()) ? CLI_EXIT_FOUND : CLI_EXIT_FAILURE;
+}
+
+CliExit cli_run_extract(const char* image_path, const char* out_path) {
+    std::error_code error;
+    if (std::filesystem::equivalent(image_path, out_path, error) && !error) {
+        cli_report_file(out_path, "Error opening file", "it is the disc image itself");
+        return CLI_EXIT_FAILURE;
+    }
+    ExecutableFile file;
+    if (!boot_read(image_path, &file)) {
+        return CLI_EXIT_FAILURE;
+    }
+    int written = result_file_write(out_path, reinterpret_cast<const char*>(file.data), file.size);
+    std::free(file.data);
+    return written ? CLI_EXIT_FOUND : CLI_EXIT_FAILURE;
 }

@@ -19,3 +19,13 @@ CliExit cli_run_search(const CliOptions* options);
 // Prints the checksum of the ELF file as eight hexadecimal digits and a line feed.
 // Returns CLI_EXIT_FOUND, or CLI_EXIT_FAILURE after "Invalid ELF file".
 CliExit cli_run_checksum(const char* elf_path);
+
+// --boot: prints the boot executable of the disc image at `image_path` as one line
+// "PATH_IN_IMAGE<TAB>SIZE<TAB>CHECKSUM" (size in decimal bytes, checksum as eight upper-case
+// hexadecimal digits). Returns CLI_EXIT_FOUND, or CLI_EXIT_FAILURE after one message.
+CliExit cli_run_boot(const char* image_path);
+
+// --extract: writes the boot executable of the disc image at `image_path` to `out_path` in one
+// step (a failure leaves an existing file as it was). Returns CLI_EXIT_FOUND, or
+// CLI_EXIT_FAILURE after one message.
+CliExit cli_run_extract(const char* image_path, const char* out_path);

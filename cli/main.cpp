@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
         return std::fflush(stdout) == 0 ? 0 : CLI_EXIT_FAILURE;
     case CLI_MODE_CHECKSUM:
         return cli_run_checksum(options.elf_path);
+    case CLI_MODE_BOOT:
+        return cli_run_boot(options.elf_path);
+    case CLI_MODE_EXTRACT:
+        return cli_run_extract(options.elf_paths[0], options.elf_paths[1]);
     case CLI_MODE_SEARCH:
         break;
     }

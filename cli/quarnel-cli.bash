@@ -12,7 +12,7 @@ _quarnel_cli() {
     # Subcommands, offered as the first word.
     local commands=""
     # Options without a value.
-    local flags="--checksum --help --version"
+    local flags="--checksum --help --version --pnach-file"
     # Options with a value: the words to choose from, or @file / @dir for a path.
     local -A values=(
         [--endian]="big little"
@@ -22,6 +22,10 @@ _quarnel_cli() {
         [--search]=@file
         [--replace]=@file
         [--output]=@file
+        [--output-dir]=@dir
+        [--files-from]=@file
+        [--boot]=@file
+        [--extract]=@file
     )
 
     # "--name=value" is completed after the "=". bash splits at "=" when it is one of

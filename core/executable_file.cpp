@@ -1,11 +1,9 @@
 // Loose ELF files and disc images, read into the same bytes.
 #include "executable_file.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "core/file_io.h"
-#include "core/platform/system.h"
 
 std::string executable_file_base_name(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -37,27 +35,4 @@ ExecutableFileStatus executable_file_read(const char* path, ExecutableFile* file
     file->size = size;
     file->display_name = executable_file_base_name(path);
     return EXECUTABLE_FILE_OK;
-}
-
-ExecutableSaveStatus executable_file_save(const char* path, const uint8_t* data, uint32_t size) {
-    // A device or a pipe is written as it is: renaming a new file over it would destroy it.
-    int special = 0;
-    FILE* file = system_special_file_open(path, &special);
-    char* temp_path = nullptr;
-    if (!special) {
-        file = system_temp_file_create(path, &temp_path);
-    }
-    if (!file) {
-        return EXECUTABLE_SAVE_OPEN_FAILED;
-    }
-    bool ok = size == 0 || fwrite(data, 1, size, file) == size;
-    ok = fflush(file) == 0 && ok;
-    ok = ok && (special || system_file_commit(file));
-    ok = fclose(file) == 0 && ok;
-    ok = ok && (special || system_file_replace(temp_path, path));
-    if (!ok && temp_path) {
-        remove(temp_path);
-    }
-    free(temp_path);
-    return ok ? EXECUTABLE_SAVE_OK : EXECUTABLE_SAVE_WRITE_FAILED;
 }

@@ -31,15 +31,3 @@ ExecutableFileStatus executable_file_read(const char* path, ExecutableFile* file
 
 // The last part of a path, after its last '/' or '\'.
 std::string executable_file_base_name(const std::string& path);
-
-// How writing an extracted executable ended.
-enum ExecutableSaveStatus : uint32_t {
-    EXECUTABLE_SAVE_OK = 0,
-    EXECUTABLE_SAVE_OPEN_FAILED = 1,  // "Error opening file"
-    EXECUTABLE_SAVE_WRITE_FAILED = 2, // "Error writing file"
-};
-
-// Writes `size` bytes to `path` the way Save writes a result: into a temporary file beside it
-// that then replaces the target in one step (a failure leaves an existing file as it was and no
-// temporary file behind); a device or a named pipe is written in place. Shows no message.
-ExecutableSaveStatus executable_file_save(const char* path, const uint8_t* data, uint32_t size);

@@ -1,6 +1,8 @@
 // Owned copies of ELF images.
 #include "core/image_copy.h"
 
+#include "core/executable_file.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -57,10 +59,27 @@ std::unique_ptr<ImageCopy> copy_from_static(ElfImage* loaded) {
 
 } // namespace
 
-std::unique_ptr<ImageCopy> image_copy_load(const char* path) {
-    std::unique_ptr<ImageCopy> copy = copy_from_static(read_elf(path));
-    if (copy)
-        copy->path = path;
+std::unique_ptr<ImageCopy> image_copy_load(const char* path, std::string* message) {
+    std::string ignored;
+    if (!message)
+        message = &ignored;
+    message->clear();
+    ExecutableFile file;
+    if (executable_file_read(path, &file, message) != EXECUTABLE_FILE_OK) {
+        if (message->empty())
+            *message = "Error reading file";
+        return nullptr;
+    }
+    // elf_image_from_bytes takes the buffer over, also when it refuses it.
+    std::unique_ptr<ImageCopy> copy = copy_from_static(elf_image_from_bytes(file.data, file.size));
+    if (!copy) {
+        *message = file.in_image ? "Invalid ELF file (" + file.boot.path_in_image + ")"
+                                 : "Invalid ELF file";
+        return nullptr;
+    }
+    copy->path = path;
+    copy->in_image = file.in_image;
+    copy->boot_name = executable_file_base_name(file.in_image ? file.boot.path_in_image : path);
     return copy;
 }
 

@@ -12,6 +12,8 @@
 
 struct ImageCopy {
     std::string path;
+    bool in_image;         // the boot executable of the disc image at `path`
+    std::string boot_name; // the executable's own name ("SLUS_203.12", or path's base name)
     std::vector<uint8_t> data;
     std::vector<uint32_t> address_delta[2], file_offset[2], file_size[2];
     // The lowest virtual address of the loadable segments and the end of the highest one in
@@ -35,9 +37,10 @@ struct ImagePlace {
 };
 
 // Reads the executable at `path` (the one entry point for every kind of input the port and
-// apply commands take). Returns the copy, or null when read_elf refuses the file. Leaves
-// read_elf's static record released.
-std::unique_ptr<ImageCopy> image_copy_load(const char* path);
+// apply commands take): a loose ELF file, or the boot executable of a disc image.
+//   message: on failure, why ("Invalid ELF file", "Invalid disc image (...)", ...); may be null.
+// Returns the copy, or null. Leaves read_elf's static record released.
+std::unique_ptr<ImageCopy> image_copy_load(const char* path, std::string* message = nullptr);
 
 // The same over bytes already in memory (tests, disc images).
 std::unique_ptr<ImageCopy> image_copy_from_bytes(const uint8_t* data, uint32_t size);

@@ -85,10 +85,15 @@ void pnach_file_render(const PatternList* search, const PatternList* replace, co
     *text += line;
     for (uint32_t i = 0; i < search->count; i++) {
         const PatternRecord* value = search->values[i];
+        const PatternRecord* value_mask = search->masks[i];
         *text += "\r\n[Search pattern " + std::to_string(i + 1) + ": ";
+        // Written as the user wrote it: a digit that matches anything stays an x.
         for (uint32_t g = 0; g < (value->length + 3) / 4; g++) {
-            std::snprintf(line, sizeof line, "%08X", pattern_word(value, g));
-            *text += line;
+            uint32_t word = pattern_word(value, g);
+            uint32_t mask = pattern_word(value_mask, g);
+            for (int shift = 28; shift >= 0; shift -= 4) {
+                *text += (mask >> shift & 0xF) == 0 ? 'x' : "0123456789ABCDEF"[word >> shift & 0xF];
+            }
         }
         *text += "]\r\n";
         const PatternRecord* r = replace->values[i];

@@ -23,3 +23,7 @@ void save_name_final(bool pnach, uint32_t checksum, const char* base_name, char*
         snprintf(out + length, size - length, "%s", save_name_default_extension(pnach));
     }
 }
+
+std::string save_name_text_result(const char* base_name) {
+    return std::string(base_name) + ".txt";
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The proposal of Save: "%08X.PNACH" from the ELF's checksum when `pnach`, else the ELF's
 // base name as given (`base_name`).
@@ -18,3 +19,8 @@ const char* save_name_default_extension(bool pnach);
 // added when the name has no extension of its own (as the save dialogs do).
 //   out, size: receives the name, zero-terminated; it is cut when `size` is too small.
 void save_name_final(bool pnach, uint32_t checksum, const char* base_name, char* out, size_t size);
+
+// The name of a text result file saved beside others for the executable `base_name`: its own
+// name with ".txt" added always ("GAME.ELF" gives "GAME.ELF.txt"), so that a result never takes
+// an executable's name. (The window's Save proposal stays save_name_propose.)
+std::string save_name_text_result(const char* base_name);
