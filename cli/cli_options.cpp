@@ -13,6 +13,9 @@ const char* const CLI_USAGE =
     "       quarnel-cli --checksum ELF\n"
     "       quarnel-cli --boot IMAGE\n"
     "       quarnel-cli --extract IMAGE OUT\n"
+    "       quarnel-cli port ...    carry a patch file over to another build (port --help)\n"
+    "       quarnel-cli apply ...   write a patch file into a copy of an executable\n"
+    "                               (apply --help)\n"
     "       quarnel-cli --help | --version\n";
 
 const char* const CLI_HELP =

@@ -10,23 +10,37 @@ _quarnel_cli() {
     [[ $COMP_CWORD -gt 0 ]] && prev=${COMP_WORDS[COMP_CWORD - 1]}
 
     # Subcommands, offered as the first word.
-    local commands=""
-    # Options without a value.
-    local flags="--checksum --help --version --pnach-file"
-    # Options with a value: the words to choose from, or @file / @dir for a path.
-    local -A values=(
-        [--endian]="big little"
-        [--align]="byte half word"
-        [--range]="exec data"
-        [--format]="address offset pnach raw"
-        [--search]=@file
-        [--replace]=@file
-        [--output]=@file
-        [--output-dir]=@dir
-        [--files-from]=@file
-        [--boot]=@file
-        [--extract]=@file
-    )
+    local commands="port apply"
+    # Options without a value, and options with a value: the words to choose from, or @file /
+    # @dir for a path. A subcommand has options of its own.
+    local flags
+    local -A values
+    case ${COMP_WORDS[1]-} in
+    port)
+        flags="--help"
+        values=([--from]=@file [--patches]=@file [--output]=@file)
+        ;;
+    apply)
+        flags="--help"
+        values=([--patches]=@file [--output]=@file)
+        ;;
+    *)
+        flags="--checksum --help --version --pnach-file"
+        values=(
+            [--endian]="big little"
+            [--align]="byte half word"
+            [--range]="exec data"
+            [--format]="address offset pnach raw"
+            [--search]=@file
+            [--replace]=@file
+            [--output]=@file
+            [--output-dir]=@dir
+            [--files-from]=@file
+            [--boot]=@file
+            [--extract]=@file
+        )
+        ;;
+    esac
 
     # "--name=value" is completed after the "=". bash splits at "=" when it is one of
     # COMP_WORDBREAKS (the default): then the option is two words back.

@@ -25,6 +25,12 @@ commands_of() { grep -o 'quarnel-cli [a-z][a-z0-9-]*' | sed 's/^quarnel-cli //' 
 man_text() { sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\(aq/'"'"'/g' "$1"; }
 help_options=$(options_of <<<"$help")
 help_commands=$(commands_of <<<"$help")
+# Each subcommand's own --help; the manual page documents their options as well.
+all_help=$help
+for c in $help_commands; do
+    all_help+=$'\n'$("$cli" "$c" --help) || fail "quarnel-cli $c --help did not succeed"
+done
+all_options=$(options_of <<<"$all_help")
 [ -n "$help_options" ] || fail "no option found in --help"
 
 # Differences between two sorted lists, named for the message.
@@ -40,8 +46,8 @@ man)
     page=$src/cli/quarnel-cli.1
     page_options=$(man_text "$page" | options_of)
     page_commands=$(man_text "$page" | commands_of)
-    compare "--help" "$help_options" "cli/quarnel-cli.1" "$page_options" options
-    compare "cli/quarnel-cli.1" "$page_options" "--help" "$help_options" options
+    compare "--help" "$all_options" "cli/quarnel-cli.1" "$page_options" options
+    compare "cli/quarnel-cli.1" "$page_options" "--help" "$all_options" options
     compare "--help" "$help_commands" "cli/quarnel-cli.1" "$page_commands" subcommands
     compare "cli/quarnel-cli.1" "$page_commands" "--help" "$help_commands" subcommands
     # The window takes no options: its page points to the command line instead.
@@ -73,8 +79,14 @@ completion)
     compare "--help" "$help_options" "the completion" "$reply" options
     compare "the completion" "$reply" "--help" "$help_options" options
     complete_line ""
+    first_words=$reply
     for c in $help_commands; do
-        grep -qx -- "$c" <<<"$reply" || fail "subcommand $c is not completed"
+        grep -qx -- "$c" <<<"$first_words" || fail "subcommand $c is not completed"
+        # After the subcommand, exactly its own options.
+        sub_help=$("$cli" "$c" --help)
+        complete_line "$c" -
+        compare "$c --help" "$(options_of <<<"$sub_help")" "the completion of $c" "$reply" options
+        compare "the completion of $c" "$reply" "$c --help" "$(options_of <<<"$sub_help")" options
     done
 
     # Values: "--name a|b|c" in --help completes to a, b and c, also written --name=.
@@ -108,6 +120,12 @@ completion)
             complete_line "$option" G
             [ "$reply" == "GAME.ELF" ] || fail "$option completes to '$reply', not a file name ${helpers:+(with $helpers)}"
         done < <(grep -o -- '--[a-z][a-z0-9-]* \(FILE\|ELF\|LIST\|IMAGE\)' <<<"$help" | cut -d' ' -f1 | sort -u)
+        for c in $help_commands; do
+            while read -r option; do
+                complete_line "$c" "$option" G
+                [ "$reply" == "GAME.ELF" ] || fail "$c $option completes to '$reply', not a file name ${helpers:+(with $helpers)}"
+            done < <("$cli" "$c" --help | grep -o -- '--[a-z][a-z0-9-]* \(FILE\|OLD\|OUT\)' | cut -d' ' -f1 | sort -u)
+        done
     done
     ;;
 *)
