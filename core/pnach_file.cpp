@@ -3,6 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "core/result_format.h"
 
 namespace {
 
@@ -32,10 +36,6 @@ std::string serial_at(const char* p, size_t n) {
     serial.append(p + 5, 3);
     serial.append(p + 9, 2);
     return serial;
-}
-
-uint32_t byte_swap(uint32_t x) {
-    return x >> 24 | (x >> 8 & 0xFF00) | (x << 8 & 0xFF0000) | x << 24;
 }
 
 } // namespace
@@ -83,6 +83,17 @@ void pnach_file_render(const PatternList* search, const PatternList* replace, co
     *text = "gametitle=";
     *text += title;
     *text += line;
+    // Each pattern's matches in list order, gathered in one pass so that the file is linear in
+    // the number of matches however many patterns there are.
+    std::unordered_map<const PatternRecord*, uint32_t> index;
+    for (uint32_t i = 0; i < search->count; i++)
+        index.emplace(search->values[i], i);
+    std::vector<std::vector<const Match*>> by_pattern(search->count);
+    for (const Match* match = matches; match; match = match->next) {
+        auto found = index.find(match->value);
+        if (found != index.end())
+            by_pattern[found->second].push_back(match);
+    }
     for (uint32_t i = 0; i < search->count; i++) {
         const PatternRecord* value = search->values[i];
         const PatternRecord* value_mask = search->masks[i];
@@ -98,18 +109,10 @@ void pnach_file_render(const PatternList* search, const PatternList* replace, co
         *text += "]\r\n";
         const PatternRecord* r = replace->values[i];
         const PatternRecord* m = replace->masks[i];
-        for (const Match* match = matches; match; match = match->next) {
-            if (match->value != value)
-                continue;
+        for (const Match* match : by_pattern[i]) {
             for (uint32_t g = 0; g < r->length / 4; g++) {
-                uint32_t rw = pattern_word(r, g);
-                uint32_t mw = pattern_word(m, g);
-                if (swap) {
-                    rw = byte_swap(rw);
-                    mw = byte_swap(mw);
-                }
                 uint32_t old_word = elf_image_word(image, match->offset + 4 * g);
-                uint32_t new_word = rw | (~mw & old_word);
+                uint32_t new_word = result_patch_word(r, m, g, swap, old_word);
                 if (new_word == old_word)
                     continue;
                 std::snprintf(line, sizeof line, "patch=1,EE,%08X,word,%08X //%08X\r\n",

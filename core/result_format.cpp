@@ -138,6 +138,17 @@ static uint32_t byte_reverse(uint32_t word) {
     return (word >> 24) | ((word >> 8) & 0xFF00u) | ((word << 8) & 0xFF0000u) | (word << 24);
 }
 
+uint32_t result_patch_word(const PatternRecord* value, const PatternRecord* mask, uint32_t g,
+                           bool swap, uint32_t old) {
+    uint32_t r = pattern_word(value, g);
+    uint32_t m = pattern_word(mask, g);
+    if (swap) {
+        r = byte_reverse(r);
+        m = byte_reverse(m);
+    }
+    return r | (~m & old);
+}
+
 static int match_lines_append(ResultBuffer* buffer, const Match* match, uint32_t i,
                               const PatternList* search, const PatternList* replace,
                               const ElfImage* image, bool swap, ResultFormat format) {
@@ -167,14 +178,8 @@ static int match_lines_append(ResultBuffer* buffer, const Match* match, uint32_t
     const PatternRecord* new_mask = replace->masks[i];
     uint32_t length = value->length < new_value->length ? value->length : new_value->length;
     for (uint32_t g = 0; g < length / 4; ++g) {
-        uint32_t r = pattern_word(new_value, g);
-        uint32_t m = pattern_word(new_mask, g);
-        if (swap) {
-            r = byte_reverse(r);
-            m = byte_reverse(m);
-        }
         uint32_t o = elf_image_word(image, match->offset + 4 * g);
-        uint32_t n = r | (~m & o);
+        uint32_t n = result_patch_word(new_value, new_mask, g, swap, o);
         if (n == o) {
             continue;
         }

@@ -39,3 +39,9 @@ int result_append(ResultBuffer* buffer, uint32_t line, const char* format, ...)
 // a reported growth failure.
 int result_render(ResultBuffer* buffer, const PatternList* search, const PatternList* replace,
                   const Match* matches, const ElfImage* image, bool swap, ResultFormat format);
+
+// The word that group g of a replace pattern writes over the file word `old`: the replace bits
+// where its mask is set, the file's bits elsewhere. With `swap` ("Little") the replace value
+// and mask are byte-reversed first, as the patterns were written in the file's byte order.
+uint32_t result_patch_word(const PatternRecord* value, const PatternRecord* mask, uint32_t g,
+                           bool swap, uint32_t old);
