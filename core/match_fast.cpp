@@ -1123,7 +1123,6 @@ MatchPlanStats match_plan_stats(const MatchPlan* plan) {
     stats.table_slots = plan->slots.size();
     stats.half_words = plan->half_entries.size();
     stats.direct = plan->direct.size();
-    stats.pairs = plan->pair_bits != 0;
     stats.bytes = sizeof(MatchPlan) + held(plan->entries) + held(plan->qwords) +
                   held(plan->direct) + held(plan->filter) + held(plan->bucket_start) +
                   held(plan->slots) + held(plan->half_filter) + held(plan->half_keys) +

@@ -48,7 +48,6 @@ struct MatchPlanStats {
     size_t table_slots; // hashed anchor values, wildcard expansions included
     size_t half_words;  // entries found through a 16-bit half of their anchor word
     size_t direct;      // entries compared at every word
-    bool pairs;         // hits pass a second filter of (anchor, neighbour) pairs
     size_t bytes;       // memory held by the plan's tables
 };
 

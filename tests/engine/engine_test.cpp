@@ -392,7 +392,6 @@ TEST(EngineCases, LargeListsAndOverflowingTables) {
         }
         if (!c.halves && !c.direct) { // the default allowance keeps the most in the table
             EXPECT_GT(stats.table_slots, stats.entries);
-            EXPECT_TRUE(stats.pairs); // and the matches pass the pair filter
         }
     }
     EXPECT_GT(total, 5000u);
