@@ -114,14 +114,6 @@ struct MatchPlan {
     std::vector<uint32_t> half_entries; // the entry of each key
     uint32_t max_anchor;
     uint32_t reach; // bytes past a chunk's end word that scanning the chunk may read
-    // Pairs of (anchor value, the slot's second word) as a second filter, tested before a hit
-    // reads the buckets; empty when the table is too large for it to pay.
-    std::vector<uint32_t> pair_filter;
-    uint32_t pair_bits; // log2 of its bits
-    // By hashed anchor value: bit (where - 1) * 8 + kind for the keys that its slots use, bit
-    // 15 for ANY, so that a hit computes only the keys that may be set.
-    std::vector<uint16_t> pair_kinds;
-    uint32_t pair_kind_bits;
 };
 
 namespace {
@@ -190,47 +182,6 @@ inline uint32_t filter_block(uint32_t value, uint32_t bits) {
 inline uint32_t filter_bits(uint32_t value) {
     uint32_t m = (value ^ HASH_SALT) * SECOND_MULTIPLIER;
     return (1u << (m >> 27)) | (1u << ((m >> 22) & 31));
-}
-
-// The second filter's keys. A slot's second word (after or before the anchor, `where` 1 or 2)
-// keys the pair by the bits of the first of PAIR_MASKS that the slot fixes wholly; a slot with
-// none of them, or without a second word, keys its anchor value alone (ANY). A word of the
-// file tests only the kinds of key that slots of its value use; none set means no slot can
-// take it, since the slot's own second-word test would fail.
-constexpr uint32_t PAIR_KINDS = 7;
-constexpr uint32_t PAIR_MASKS[PAIR_KINDS] = {0xFFFFFFFF, 0xFFFF0000, 0x0000FFFF, 0xFF000000,
-                                             0x00FF0000, 0x0000FF00, 0x000000FF};
-constexpr uint32_t PAIR_ANY_BIT = 15;
-
-inline uint64_t pair_hash(uint32_t value, uint32_t tag, uint32_t other) {
-    uint64_t x = (uint64_t(value ^ HASH_SALT) << 32 | other) * 0x9E3779B97F4A7C15ull;
-    x ^= x >> 29;
-    x += uint64_t(tag + 1) * 0xBF58476D1CE4E5B9ull;
-    return x * 0x94D049BB133111EBull;
-}
-
-inline bool pair_test(const uint32_t* filter, uint32_t bits, uint64_t h) {
-    uint32_t want = (1u << ((h >> 20) & 31)) | (1u << ((h >> 25) & 31));
-    return (filter[h >> (64 - (bits - 5))] & want) == want;
-}
-
-inline void pair_set(uint32_t* filter, uint32_t bits, uint64_t h) {
-    filter[h >> (64 - (bits - 5))] |= (1u << ((h >> 20) & 31)) | (1u << ((h >> 25) & 31));
-}
-
-// The key bit of a slot (see MatchPlan::pair_kinds), and its masked second word.
-inline uint32_t pair_key(uint32_t where, uint32_t other_value, uint32_t other_mask,
-                         uint32_t& other) {
-    other = 0;
-    if (where == 0)
-        return PAIR_ANY_BIT;
-    for (uint32_t k = 0; k < PAIR_KINDS; k++) {
-        if ((other_mask & PAIR_MASKS[k]) == PAIR_MASKS[k]) {
-            other = other_value & PAIR_MASKS[k];
-            return (where - 1) * 8 + k;
-        }
-    }
-    return PAIR_ANY_BIT;
 }
 
 inline uint32_t popcount32(uint32_t v) {
@@ -337,7 +288,6 @@ Slot slot_other(const Entry& e, const std::vector<uint8_t>& value, const std::ve
 struct WordGuess {
     std::vector<uint32_t> high, low;
     uint64_t words = 0;
-    double scale = 0; // 256 / (words + 1)
 
     // Up to a few dozen patterns say too little to count (and tables for them would cost more
     // than a small search).
@@ -359,14 +309,11 @@ struct WordGuess {
                 words++;
             }
         }
-        scale = 256.0 / double(words + 1);
     }
     // Likely matches of x per 256 words of pattern-like code, scaled by the sample size so
     // that a handful of patterns says little.
-    // (A multiplication by the scale: a division per wildcard value was a third of the
-    // planning time of 10,000 patterns.)
     uint64_t common(uint32_t x) const {
-        return words ? uint64_t(double(uint64_t(high[x >> 16]) * low[x & 0xFFFF]) * scale) : 0;
+        return words ? uint64_t(high[x >> 16]) * low[x & 0xFFFF] * 256 / (words + 1) : 0;
     }
     uint64_t seen(uint32_t key) const {
         return words ? (key >> 16 ? high : low)[key & 0xFFFF] : 0;
@@ -513,31 +460,6 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
     }
 }
 
-// The second filter, for tables whose buckets no longer stay in the cache: a common word (a
-// stack adjustment, say) that anchors some slots passes the first filter at every occurrence,
-// but its neighbour rarely agrees with theirs. Past a million slots it would be too full to
-// turn hits away, and it is left out.
-constexpr size_t MIN_PAIR_SLOTS = 512;
-constexpr size_t MAX_PAIR_SLOTS = size_t(1) << 20;
-constexpr uint32_t MAX_PAIR_BITS = 23;
-
-void plan_pairs(MatchPlan& plan, uint32_t order) {
-    plan.pair_bits = 0;
-    if (plan.slots.size() < MIN_PAIR_SLOTS || plan.slots.size() > MAX_PAIR_SLOTS)
-        return;
-    uint32_t bits = std::clamp<uint32_t>(order + 5, 12, MAX_PAIR_BITS);
-    plan.pair_filter.assign(size_t(1) << (bits - 5), 0);
-    plan.pair_bits = bits;
-    plan.pair_kind_bits = std::clamp<uint32_t>(order + 1, 8, 16);
-    plan.pair_kinds.assign(size_t(1) << plan.pair_kind_bits, 0);
-    for (const Slot& s : plan.slots) {
-        uint32_t other;
-        uint32_t tag = pair_key(s.link & 3, s.other_value, s.other_mask, other);
-        plan.pair_kinds[hash_word(s.value, plan.pair_kind_bits)] |= uint16_t(1u << tag);
-        pair_set(plan.pair_filter.data(), bits, pair_hash(s.value, tag, other));
-    }
-}
-
 // The hash table of anchor values: a filter probed at every word, sized so that few probes pass
 // by chance, and the slots grouped by bucket for the probes that do pass.
 void plan_hash(MatchPlan& plan, bool halves) {
@@ -567,7 +489,6 @@ void plan_hash(MatchPlan& plan, bool halves) {
     for (const Slot& s : plan.slots)
         sorted[fill[hash_word(s.value, bits) >> plan.bucket_shift]++] = s;
     plan.slots.swap(sorted);
-    plan_pairs(plan, order);
 }
 
 // The half-word table: a bit per half key, and the (key, entry) pairs sorted by key, for the
@@ -755,28 +676,6 @@ probe_avx2(const uint8_t* base, uint32_t y, uint32_t stop, const Probe& probe, P
 }
 #endif
 
-// Whether some slot of value v may take word `at`, by the second filter.
-inline bool pair_pass(const MatchPlan& plan, const uint8_t* base, uint32_t at, uint32_t first,
-                      uint32_t v) {
-    const uint32_t* filter = plan.pair_filter.data();
-    uint32_t bits = plan.pair_bits;
-    uint32_t kinds = plan.pair_kinds[hash_word(v, plan.pair_kind_bits)];
-    if (kinds >> PAIR_ANY_BIT & 1 && pair_test(filter, bits, pair_hash(v, PAIR_ANY_BIT, 0)))
-        return true;
-    kinds &= ~(1u << PAIR_ANY_BIT);
-    // The word before the chunk's first word is not in the view; no slot that needs it takes
-    // that word (probe_hit skips them too).
-    if (at == first)
-        kinds &= 0xFF;
-    for (; kinds; kinds &= kinds - 1) {
-        uint32_t tag = uint32_t(__builtin_ctz(kinds));
-        uint32_t o = load32(base + (tag < 8 ? size_t(at) + 1 : size_t(at) - 1) * 4);
-        if (pair_test(filter, bits, pair_hash(v, tag, o & PAIR_MASKS[tag & 7])))
-            return true;
-    }
-    return false;
-}
-
 // The entries that word `at` (value v) may anchor, from both tables.
 template <bool HALVES>
 inline void probe_hit(const ImageScan& scan, const View& view, uint32_t at, uint32_t first,
@@ -789,8 +688,6 @@ inline void probe_hit(const ImageScan& scan, const View& view, uint32_t at, uint
     // unread.
     uint32_t want = filter_bits(v);
     bool hashed = !HALVES || (plan.filter[filter_block(v, plan.hash_bits)] & want) == want;
-    if (hashed && plan.pair_bits)
-        hashed = pair_pass(plan, base, at, first, v);
     for (uint32_t s = hashed ? plan.bucket_start[b] : 0,
                   stop = hashed ? plan.bucket_start[b + 1] : 0;
          s < stop; s++) {
@@ -1126,7 +1023,7 @@ MatchPlanStats match_plan_stats(const MatchPlan* plan) {
     stats.bytes = sizeof(MatchPlan) + held(plan->entries) + held(plan->qwords) +
                   held(plan->direct) + held(plan->filter) + held(plan->bucket_start) +
                   held(plan->slots) + held(plan->half_filter) + held(plan->half_keys) +
-                  held(plan->half_entries) + held(plan->pair_filter) + held(plan->pair_kinds);
+                  held(plan->half_entries);
     return stats;
 }
 
