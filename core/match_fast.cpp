@@ -43,8 +43,11 @@ constexpr uint32_t HASH_SALT = 0x5BD1E995u;
 constexpr uint32_t MAX_EXPANSION_BITS = 12;
 // Table slots that wildcard expansions may take in all: a fixed allowance plus a few per entry,
 // so that a list full of wildcards cannot make the table grow without bound. Entries past it
-// go to the half-word table.
+// go to the half-word table. A short list gets at most BASE_SLOTS_PER_ENTRY per entry of the
+// fixed part: a few dozen wildcard patterns would otherwise build and sort a table of 65,536
+// slots, which costs more than scanning a small file.
 constexpr size_t BASE_EXPANSION_SLOTS = size_t(1) << 16;
+constexpr size_t BASE_SLOTS_PER_ENTRY = 64;
 constexpr size_t EXPANSION_SLOTS_PER_ENTRY = 8;
 constexpr uint64_t SMALL_EXPANSION = 16;
 // The filter stays within the second cache level (512 KiB per core here): past it, a probe
@@ -363,7 +366,8 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
     bool direct_only = pairs <= DIRECT_ONLY_ENTRIES;
     size_t allowance = limits.expansion_slots
                            ? limits.expansion_slots
-                           : BASE_EXPANSION_SLOTS + EXPANSION_SLOTS_PER_ENTRY * pairs;
+                           : std::min(BASE_EXPANSION_SLOTS, BASE_SLOTS_PER_ENTRY * pairs) +
+                                 EXPANSION_SLOTS_PER_ENTRY * pairs;
     size_t expanded = 0;
     uint32_t longest = 0;
     for (uint32_t i = 0; i < plan.count; i++)

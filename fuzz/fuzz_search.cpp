@@ -177,9 +177,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PatternList search{}, replace{};
         pattern_list_parse(search_text, &search);
         pattern_list_parse(replace_text, &replace);
-        if (search.count > 0 && setting.copies > 0) {
-            // The literal engine's cost grows with the list: keep it to a few hundred.
-            uint32_t copies = std::min<uint32_t>(setting.copies, 256 / search.count + 1);
+        // Derived lists on small files only: a list of dozens of wildcard patterns may match
+        // at every word, and each match costs both engines a record.
+        if (search.count > 0 && setting.copies > 0 && elf_size <= 512) {
+            // The literal engine's cost and the per-word compares of a plan with tight tables
+            // grow with the list: keep it just past the size (64) at which planning starts to
+            // count the patterns' words.
+            uint32_t copies = std::min<uint32_t>(setting.copies, 80 / search.count + 1);
+            // Chunks of a few words times dozens of per-word compares of a tight plan cost
+            // more than the rest together; short lists reach the tiny chunks.
+            setting.tuning.chunk_words *= 16;
             PatternList derived = derive_patterns(search, copies);
             scan_once(derived, replace, image, setting, false);
             pattern_list_free(&derived);

@@ -397,6 +397,33 @@ TEST(EngineCases, LargeListsAndOverflowingTables) {
     EXPECT_GT(total, 5000u);
 }
 
+// A short list of patterns with three wildcard nibbles in every word: the table takes a few
+// dozen expansion slots per entry, not the 65,536 that a long list may take, and the entries
+// it turns away (to the half-word table) are still found.
+TEST(EngineCases, ShortWildcardListsKeepSmallTables) {
+    Random rng{777};
+    std::vector<uint8_t> file = random_file(rng, 4096);
+    std::fill(file.begin() + 1024, file.begin() + 1100, 0); // every pattern matches in here
+    Search search(file, {{0, 4096, 0x1000}}, {});
+    const std::vector<uint8_t> mask{0xF0, 0x0F, 0xF0, 0xFF, 0xF0, 0x0F, 0xF0, 0xFF};
+    for (uint32_t i = 0; i < 16; i++) {
+        std::vector<uint8_t> value(8);
+        for (uint32_t n = 0; n < 8; n++) // the wildcard nibbles differ, the fixed ones are zero
+            value[n] = uint8_t(rng.below(256)) & ~mask[n];
+        search.add(value, mask);
+    }
+    search.step = 1;
+    for (bool swap : {false, true}) {
+        search.swap = swap;
+        std::vector<Found> want = search.scan(nullptr, true);
+        MatchPlanStats stats{};
+        EXPECT_TRUE(same(want, search.plan_scan({}, {1, 0, false}, &stats)));
+        EXPECT_GE(want.size(), 16u);
+        EXPECT_EQ(stats.entries, 64u);
+        EXPECT_LE(stats.table_slots, 88u * stats.entries); // 64 + 8 allowed, 16 always
+    }
+}
+
 // One plan, several threads, each with its own image and list.
 TEST(EngineCases, OnePlanScansManyImagesAtOnce) {
     Random rng{99};
