@@ -1,9 +1,8 @@
 // Big texts for multi-line edit boxes. One WM_SETTEXT of a search result of a million lines keeps
 // the GUI thread inside the edit control for minutes under Wine (it measures every line), and the
-// window stays frozen all that time. Such a text goes in a piece at a time instead, each piece
-// sized to take a few tens of milliseconds, and the GUI thread serves its queue (input, paint,
-// timers, other threads' calls) between pieces. The caller still waits for the whole text.
-// windows.h first: the other system headers build on it.
+// window stays frozen all that time. Such a text goes in a piece at a time instead (piece_next),
+// and the GUI thread serves its queue (input, paint, timers, other threads' calls) between pieces.
+// The caller still waits for the whole text. windows.h first: the other system headers build on it.
 #include "gui/win32/win32_internal.h"
 
 #include <algorithm>
@@ -61,13 +60,22 @@ static size_t piece_end(const char* text, size_t from, size_t piece, size_t leng
     return end;
 }
 
+// How many bytes the next piece takes. Wine's control pays, for every piece, a walk over all the
+// lines it already holds and a copy of its whole buffer, so pieces of a fixed size cost in all
+// the square of the text's length. A piece is therefore never less than an eighth of the text
+// already in: the pieces then number a few dozen, and their fixed cost stays a small part of the
+// whole. Above that, the size follows the time the last piece (of `piece` bytes) took, toward
+// `target_ms`, since a line costs differently on each system.
+static size_t piece_next(size_t piece, size_t done, double spent_ms) {
+    const double target_ms = 100;
+    const size_t smallest = 64 << 10, largest = 4 << 20;
+    double scale = spent_ms > 0 ? target_ms / spent_ms : 2.0;
+    scale = std::min(std::max(scale, 0.25), 2.0);
+    return std::max({std::min(size_t(double(piece) * scale), largest), smallest, done / 8});
+}
+
 ErrorCode text_fill(HWND box, const char* text, size_t length) {
     using clock = std::chrono::steady_clock;
-    // A piece's cost grows with its lines, and the cost of a line differs by system: the size is
-    // tuned as it goes, toward this time per piece. Each piece also costs the box a fixed amount
-    // (Wine lays out the lines in view and the caret again), so pieces are not made too small.
-    const auto target = std::chrono::milliseconds(100);
-    const size_t smallest = 16 << 10, largest = 4 << 20;
     uint32_t epoch = text_epoch_next(box);
     // Pieces are replacements of the selection, which the box's limit on typed text applies to.
     SendMessageA(box, EM_SETLIMITTEXT, 0, 0);
@@ -76,18 +84,26 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         return win32_gui_failure("SetDlgItemText");
     }
     std::vector<char> piece_text;
-    size_t done = 0, piece = smallest;
+    size_t done = 0, piece = 64 << 10;
+    DWORD caret = 0; // where the last piece left the caret: the end of the text
     while (done < length) {
         size_t end = piece_end(text, done, piece, length);
         piece_text.assign(text + done, text + end);
         piece_text.push_back('\0');
         auto start = clock::now();
-        SendMessageA(box, EM_SETSEL, INT_MAX, INT_MAX);
+        // Placing the caret makes the control find its line among all the lines already in, so it
+        // is placed only when something moved it away from the end where the last piece left it.
+        DWORD from = 0, to = 0;
+        SendMessageA(box, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                     reinterpret_cast<LPARAM>(&to));
+        if (from != caret || to != caret) {
+            SendMessageA(box, EM_SETSEL, INT_MAX, INT_MAX);
+        }
         SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece_text.data()));
-        auto spent = clock::now() - start;
-        double scale = spent.count() > 0 ? double(target.count()) / spent.count() : 2.0;
-        scale = std::min(std::max(scale, 0.25), 2.0);
-        piece = std::min(std::max(size_t(double(end - done) * scale), smallest), largest);
+        SendMessageA(box, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                     reinterpret_cast<LPARAM>(&caret));
+        std::chrono::duration<double, std::milli> spent = clock::now() - start;
+        piece = piece_next(end - done, end, spent.count());
         done = end;
         if (!serve_queue()) {
             return GUI_ERROR_INITIALIZATION;
