@@ -42,36 +42,38 @@ static bool serve_queue() {
     return !toolkit.window_gone;
 }
 
-// Where the piece that starts at `from` ends: after its last line end, so that a CR LF pair is
-// never cut in two, or the whole piece (less a CR at its end) when it holds no line end.
-static size_t piece_end(const char* text, size_t from, size_t piece, size_t length) {
-    size_t end = std::min(length, from + piece);
-    if (end == length) {
-        return end;
+// Where the piece that ends at `end` starts: after the first line end in it, so that a CR LF pair
+// is never cut in two, or `piece` bytes back (not between a CR and its LF) when it holds none.
+static size_t piece_start(const char* text, size_t end, size_t piece) {
+    if (piece >= end) {
+        return 0;
     }
-    for (size_t at = end; at > from; at--) {
+    size_t start = end - piece;
+    for (size_t at = start; at < end; at++) {
         if (text[at - 1] == '\n') {
             return at;
         }
     }
-    if (end > from + 1 && text[end - 1] == '\r') {
-        end--;
+    if (text[start - 1] == '\r' && text[start] == '\n') {
+        start++;
     }
-    return end;
+    return start;
 }
 
-// How many bytes the next piece takes. Wine's control pays, for every piece, a walk over all the
-// lines it already holds and a copy of its whole buffer, so pieces of a fixed size cost in all
-// the square of the text's length. A piece is therefore never less than an eighth of the text
-// already in: the pieces then number a few dozen, and their fixed cost stays a small part of the
-// whole. Above that, the size follows the time the last piece (of `piece` bytes) took, toward
-// `target_ms`, since a line costs differently on each system.
+// How many bytes the next piece takes, `done` bytes being in. The pieces go in from the text's end
+// backwards, each at the box's start: Wine's control walks its lines from the first to the one
+// where a piece goes, so pieces appended at the end would each cost a walk over all the lines
+// already in, the square of the text's length in all. At the start that walk is short; what is left
+// per piece (the control counts its whole text again and moves it along) still grows with the text,
+// so a piece is never less than a thirty-second of the text in. Above that, the size follows the
+// time the last piece (of `piece` bytes) took, toward `target_ms`, since a line costs differently
+// on each system.
 static size_t piece_next(size_t piece, size_t done, double spent_ms) {
     const double target_ms = 100;
     const size_t smallest = 64 << 10, largest = 4 << 20;
     double scale = spent_ms > 0 ? target_ms / spent_ms : 2.0;
     scale = std::min(std::max(scale, 0.25), 2.0);
-    return std::max({std::min(size_t(double(piece) * scale), largest), smallest, done / 8});
+    return std::max({std::min(size_t(double(piece) * scale), largest), smallest, done / 32});
 }
 
 ErrorCode text_fill(HWND box, const char* text, size_t length) {
@@ -84,27 +86,18 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         return win32_gui_failure("SetDlgItemText");
     }
     std::vector<char> piece_text;
-    size_t done = 0, piece = 64 << 10;
-    DWORD caret = 0; // where the last piece left the caret: the end of the text
-    while (done < length) {
-        size_t end = piece_end(text, done, piece, length);
-        piece_text.assign(text + done, text + end);
+    size_t done = 0, piece = 64 << 10, end = length;
+    while (end > 0) {
+        size_t start_at = piece_start(text, end, piece);
+        piece_text.assign(text + start_at, text + end);
         piece_text.push_back('\0');
         auto start = clock::now();
-        // Placing the caret makes the control find its line among all the lines already in, so it
-        // is placed only when something moved it away from the end where the last piece left it.
-        DWORD from = 0, to = 0;
-        SendMessageA(box, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
-                     reinterpret_cast<LPARAM>(&to));
-        if (from != caret || to != caret) {
-            SendMessageA(box, EM_SETSEL, INT_MAX, INT_MAX);
-        }
+        SendMessageA(box, EM_SETSEL, 0, 0); // before the pieces already in (piece_next)
         SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece_text.data()));
-        SendMessageA(box, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
-                     reinterpret_cast<LPARAM>(&caret));
         std::chrono::duration<double, std::milli> spent = clock::now() - start;
-        piece = piece_next(end - done, end, spent.count());
-        done = end;
+        done += end - start_at;
+        piece = piece_next(end - start_at, done, spent.count());
+        end = start_at;
         if (!serve_queue()) {
             return GUI_ERROR_INITIALIZATION;
         }
