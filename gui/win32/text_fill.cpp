@@ -70,7 +70,7 @@ static size_t piece_start(const char* text, size_t end, size_t piece) {
 // on each system.
 static size_t piece_next(size_t piece, size_t done, double spent_ms) {
     const double target_ms = 100;
-    const size_t smallest = 64 << 10, largest = 4 << 20;
+    const size_t smallest = 16 << 10, largest = 4 << 20;
     double scale = spent_ms > 0 ? target_ms / spent_ms : 2.0;
     scale = std::min(std::max(scale, 0.25), 2.0);
     return std::max({std::min(size_t(double(piece) * scale), largest), smallest, done / 32});
@@ -86,7 +86,7 @@ ErrorCode text_fill(HWND box, const char* text, size_t length) {
         return win32_gui_failure("SetDlgItemText");
     }
     std::vector<char> piece_text;
-    size_t done = 0, piece = 64 << 10, end = length;
+    size_t done = 0, piece = 16 << 10, end = length;
     while (end > 0) {
         size_t start_at = piece_start(text, end, piece);
         piece_text.assign(text + start_at, text + end);
