@@ -31,8 +31,14 @@ const Bytes& sample() {
     return bytes;
 }
 
+// A folder per test: ctest runs the tests of this program side by side, and several make
+// images of the same name.
 fs::path work_dir() {
-    return fs::path(DISC_WORK_DIR);
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    fs::path dir = fs::path(DISC_WORK_DIR) /
+                   (test ? std::string(test->test_suite_name()) + "." + test->name() : "shared");
+    fs::create_directories(dir);
+    return dir;
 }
 
 // A folder tree made into an ISO image by xorriso. Returns the image's bytes.

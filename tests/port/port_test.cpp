@@ -161,8 +161,14 @@ TEST(PatchApply, WritesLittleEndianInsideTheFileOnly) {
     EXPECT_LE(differences, 8u);
 }
 
+// Standard error of the last run, a file per test: ctest runs the tests of this program side by
+// side in one work folder.
+std::string stderr_path() {
+    return work + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".stderr";
+}
+
 int run(const std::string& command) {
-    int status = std::system((command + " 2>" + work + "/stderr.txt").c_str());
+    int status = std::system((command + " 2>" + stderr_path()).c_str());
 #ifdef WEXITSTATUS
     return WEXITSTATUS(status);
 #else
@@ -179,7 +185,7 @@ TEST(PatchApplyCli, NothingAppliedLeavesNoOutputAndTheInputAlone) {
     std::string before = read_all(sample);
     EXPECT_EQ(run(cli + " apply --patches " + patches + " --output " + out + " " + sample), 1);
     EXPECT_FALSE(std::ifstream(out).good());
-    EXPECT_NE(read_all(work + "/stderr.txt").find("nothing applied"), std::string::npos);
+    EXPECT_NE(read_all(stderr_path()).find("nothing applied"), std::string::npos);
 
     write_all(patches, "patch=1,EE,00100024,word,24090063\r\npatch=1,EE,00200000,word,1\r\n");
     EXPECT_EQ(run(cli + " apply --patches " + patches + " --output " + out + " " + sample), 1);
@@ -255,7 +261,7 @@ TEST(PatchPortCli, SampleToItsSecondRelease) {
                         "//jal init_player\r\n"),
               std::string::npos)
         << text;
-    EXPECT_EQ(read_all(work + "/stderr.txt"),
+    EXPECT_EQ(read_all(stderr_path()),
               "2 of 4 lines ported; 1 no unique signature, 1 function changed\n");
     EXPECT_EQ(run(cli + " port --from " + dir + "/sample.elf --patches " + dir + "/missing.pnach " +
                   dir + "/sample_v2.elf"),
