@@ -50,9 +50,11 @@ constexpr size_t BASE_EXPANSION_SLOTS = size_t(1) << 16;
 constexpr size_t BASE_SLOTS_PER_ENTRY = 64;
 constexpr size_t EXPANSION_SLOTS_PER_ENTRY = 8;
 constexpr uint64_t SMALL_EXPANSION = 16;
-// The filter stays within the second cache level (512 KiB per core here): past it, a probe
-// that misses costs more than the chance hits a larger filter would save.
-constexpr uint32_t MAX_FILTER_BITS = 22;
+// The filter may reach twice the second cache level (512 KiB per core here): for 10,000
+// patterns (460,000 slots) the chance hits that a filter of 512 KiB lets through cost more than
+// the probes that miss the cache in one of 1 MiB (one-thread scan 15 to 25 % faster); past
+// that, probes would miss the cache too often.
+constexpr uint32_t MAX_FILTER_BITS = 23;
 constexpr uint32_t MAX_BUCKET_BITS = 21;
 // Up to this many entries in all, every entry is compared directly at every word: a handful of
 // vector compares costs less than a hash probe.
@@ -62,6 +64,11 @@ constexpr uint64_t THREADED_SCAN_BYTES = 8u << 20;
 constexpr uint32_t MAX_THREADS = 4;
 constexpr size_t PREFETCH_BYTES = 2048;
 constexpr uint32_t HALF_KEYS = 1u << 17; // low halves, then high halves
+// A whole word that this many patterns hold, and at least one in REPEATED_SHARE of their fully
+// fixed words, is taken as common in the files searched too; the MAX_REPEATED commonest count.
+constexpr size_t REPEATED_WORD = 3;
+constexpr size_t REPEATED_SHARE = 1024;
+constexpr size_t MAX_REPEATED = 64;
 
 // One (pattern, shift) pair, seen from the start of its candidate word.
 struct Entry {
@@ -173,15 +180,16 @@ inline uint32_t hash_word(uint32_t value, uint32_t bits) {
     return ((value ^ HASH_SALT) * HASH_MULTIPLIER) >> (32 - bits);
 }
 
-// The filter is a Bloom filter of 32-bit blocks: a value sets two bits of one block, so one
-// load per probe tests both, and a chance hit needs both bits set by other values.
+// The filter is a Bloom filter of 32-bit blocks: a value sets three bits of one block, so one
+// load per probe tests them all, and a chance hit needs all three set by other values (two
+// let through a third more chance hits for 10,000 patterns; four, no fewer than three).
 inline uint32_t filter_block(uint32_t value, uint32_t bits) {
     return hash_word(value, bits - 5);
 }
 
 inline uint32_t filter_bits(uint32_t value) {
     uint32_t m = (value ^ HASH_SALT) * SECOND_MULTIPLIER;
-    return (1u << (m >> 27)) | (1u << ((m >> 22) & 31));
+    return (1u << (m >> 27)) | (1u << ((m >> 22) & 31)) | (1u << ((m >> 17) & 31));
 }
 
 inline uint32_t popcount32(uint32_t v) {
@@ -309,7 +317,51 @@ struct WordGuess {
                 words++;
             }
         }
+        learn_repeats(plan);
     }
+    // Whole words that recur among the patterns far more often than chance allows: in code,
+    // a handful of instructions (the stack adjustments `addiu sp, sp, -n` above all) each fill a
+    // fraction of a percent of all words, and an anchor on one of them is hit tens of thousands
+    // of times per file. Their halves look no more common than those of stack loads, which
+    // recur a thousand times less, so the halves' product alone does not see them.
+    std::vector<std::pair<uint32_t, uint32_t>> repeated; // (word, count)
+
+    void learn_repeats(const MatchPlan& plan) {
+        std::vector<uint32_t> all;
+        for (uint32_t i = 0; i < plan.count; i++) {
+            for (uint32_t g = 0; g < plan.values[i]->length / 4; g++) {
+                if (pattern_word(plan.masks[i], g) != ~0u)
+                    continue;
+                uint32_t v = pattern_word(plan.values[i], g);
+                all.push_back(plan.swap ? __builtin_bswap32(v) : v);
+            }
+        }
+        std::sort(all.begin(), all.end());
+        for (size_t a = 0, b = 0; a < all.size(); a = b) {
+            for (b = a + 1; b < all.size() && all[b] == all[a];)
+                b++;
+            if (b - a >= std::max<size_t>(REPEATED_WORD, all.size() / REPEATED_SHARE))
+                repeated.push_back({all[a], uint32_t(b - a)});
+        }
+        // Every anchor considered is tested against the whole list: the commonest few do.
+        if (repeated.size() > MAX_REPEATED) {
+            std::partial_sort(repeated.begin(), repeated.begin() + MAX_REPEATED, repeated.end(),
+                              [](const auto& x, const auto& y) { return x.second > y.second; });
+            repeated.resize(MAX_REPEATED);
+        }
+    }
+    // The extra cost of an anchor (value, mask) for the repeated words it stands for, from
+    // their share of the patterns' words (which is about their share of the file's): a stack
+    // adjustment (a quarter of a percent) loses even to a wildcard expansion of 4,096 slots of
+    // a rare word. The list is short (a few dozen words for 10,000 patterns).
+    uint64_t repeats(uint32_t value, uint32_t mask) const {
+        uint64_t extra = 0;
+        for (const auto& [word, count] : repeated)
+            if ((word & mask) == value)
+                extra += (uint64_t(count) << 26) / words;
+        return extra;
+    }
+
     // Likely matches of x per 256 words of pattern-like code, scaled by the sample size so
     // that a handful of patterns says little.
     uint64_t common(uint32_t x) const {
@@ -413,6 +465,7 @@ void plan_anchors(MatchPlan& plan, const MatchPlanLimits& limits,
                     cost = expansions * 16 *
                            (1 + uint64_t(used[hash_word(av, use_bits)]) + guess.common(av));
                 }
+                cost += guess.repeats(av, am);
                 // Zero and all ones fill padding and data: a poor anchor in any file.
                 if (av == 0 || av == ~0u)
                     cost += 64;
@@ -478,16 +531,30 @@ void plan_hash(MatchPlan& plan, bool halves) {
     plan.filter.assign(size_t(1) << (bits - 5), 0);
     size_t buckets = size_t(1) << bucket_bits;
     plan.bucket_start.assign(buckets + 1, 0);
-    for (const Slot& s : plan.slots) {
-        plan.filter[filter_block(s.value, bits)] |= filter_bits(s.value);
-        plan.bucket_start[(hash_word(s.value, bits) >> plan.bucket_shift) + 1]++;
+    // The slots' words land all over 5 MiB of tables: fetching a few slots ahead keeps misses
+    // in flight instead of waiting for each.
+    constexpr size_t AHEAD = 16;
+    const std::vector<Slot>& all = plan.slots;
+    for (size_t i = 0; i < all.size(); i++) {
+        if (i + AHEAD < all.size()) {
+            uint32_t x = all[i + AHEAD].value;
+            __builtin_prefetch(&plan.filter[filter_block(x, bits)], 1);
+            __builtin_prefetch(&plan.bucket_start[(hash_word(x, bits) >> plan.bucket_shift) + 1],
+                               1);
+        }
+        plan.filter[filter_block(all[i].value, bits)] |= filter_bits(all[i].value);
+        plan.bucket_start[(hash_word(all[i].value, bits) >> plan.bucket_shift) + 1]++;
     }
     for (size_t b = 0; b < buckets; b++)
         plan.bucket_start[b + 1] += plan.bucket_start[b];
     std::vector<Slot> sorted(plan.slots.size());
     std::vector<uint32_t> fill(plan.bucket_start.begin(), plan.bucket_start.end() - 1);
-    for (const Slot& s : plan.slots)
-        sorted[fill[hash_word(s.value, bits) >> plan.bucket_shift]++] = s;
+    for (size_t i = 0; i < all.size(); i++) {
+        if (i + AHEAD < all.size())
+            __builtin_prefetch(&fill[hash_word(all[i + AHEAD].value, bits) >> plan.bucket_shift],
+                               1);
+        sorted[fill[hash_word(all[i].value, bits) >> plan.bucket_shift]++] = all[i];
+    }
     plan.slots.swap(sorted);
 }
 
@@ -634,9 +701,10 @@ probe_lanes(__m256i x, const int* table, __m128i block_shift, const int* halves)
     const __m256i salted = _mm256_xor_si256(x, _mm256_set1_epi32(int(HASH_SALT)));
     __m256i block = _mm256_srl_epi32(_mm256_mullo_epi32(salted, first), block_shift);
     __m256i m = _mm256_mullo_epi32(salted, second);
-    __m256i want =
+    __m256i want = _mm256_or_si256(
         _mm256_or_si256(_mm256_sllv_epi32(one, _mm256_srli_epi32(m, 27)),
-                        _mm256_sllv_epi32(one, _mm256_and_si256(_mm256_srli_epi32(m, 22), low)));
+                        _mm256_sllv_epi32(one, _mm256_and_si256(_mm256_srli_epi32(m, 22), low))),
+        _mm256_sllv_epi32(one, _mm256_and_si256(_mm256_srli_epi32(m, 17), low)));
     __m256i have = _mm256_i32gather_epi32(table, block, 4);
     __m256i hit = _mm256_cmpeq_epi32(_mm256_and_si256(have, want), want);
     if (HALVES) {

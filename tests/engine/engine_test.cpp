@@ -314,6 +314,44 @@ TEST(EngineCases, ManyPatternsSharingAnchors) {
     }
 }
 
+// Stack adjustments that a quarter of the patterns hold and a fifth of the file's words are:
+// planning sends those entries to wildcard expansions of their other words (up to three
+// nibbles) or to the half-word table, and the matches must not change.
+TEST(EngineCases, RepeatedWordsLoseTheirAnchors) {
+    Random rng{4242};
+    std::vector<uint8_t> file = random_file(rng, 1 << 15);
+    static const uint32_t common[] = {0x27BDFFE0, 0x27BDFFD8, 0xAFBF0014};
+    for (size_t at = 0; at < file.size(); at += 4)
+        if (rng.chance(20))
+            std::memcpy(&file[at], &common[rng.below(3)], 4);
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> patterns;
+    for (int i = 0; i < 120; i++) {
+        uint32_t length = 8 + rng.below(9), from = rng.below(uint32_t(file.size()) - 32);
+        std::vector<uint8_t> value(&file[from], &file[from + length]), mask(length, 0xFF);
+        if (rng.chance(25)) // the repeated word first, as the file holds it
+            std::memcpy(&value[0], &common[rng.below(3)], 4);
+        for (uint32_t k = rng.below(4); k > 0; k--)
+            mask[4 + rng.below(length - 4)] &= rng.chance(50) ? 0xF0 : 0x0F;
+        if (i % 4 == 0) // and a copy in the file, so that some of them match
+            std::memcpy(&file[rng.below(uint32_t(file.size()) - 32)], value.data(), length);
+        for (uint32_t n = 0; n < length; n++)
+            value[n] &= mask[n];
+        patterns.push_back({value, mask});
+    }
+    Search search(file, {{0, uint32_t(file.size()), 0x1000}}, {});
+    for (const auto& [value, mask] : patterns)
+        search.add(value, mask);
+    for (uint32_t step : {1u, 2u, 4u})
+        for (bool swap : {false, true}) {
+            search.step = step;
+            search.swap = swap;
+            std::vector<Found> found = expect_same(search, step == 1);
+            if (step == 1 && swap) { // the order that reads the file's bytes as they lie
+                EXPECT_GE(found.size(), 20u);
+            }
+        }
+}
+
 // Over 8 MiB, so that find_matches divides the work itself. Copies sit at both ends, around the
 // middle where two threads part, and on a chunk's edge.
 TEST(EngineCases, LargeFileAcrossThreadsAndChunks) {
