@@ -6,36 +6,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/disc_image.h"
 #include "core/result_format.h"
 
 namespace {
 
-bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// The serial that starts at `p` when `p` holds LLLL_DDD.DD (n bytes available), or "".
+// The serial that starts at `p` when `p` holds LLLL_DDD.DD (n bytes available), or "": the
+// disc reader's rule for a boot executable's name.
 std::string serial_at(const char* p, size_t n) {
-    if (n < 11)
-        return "";
-    for (int i = 0; i < 4; i++) {
-        if (!is_letter(p[i]))
-            return "";
-    }
-    if (p[4] != '_' || !is_digit(p[5]) || !is_digit(p[6]) || !is_digit(p[7]) || p[8] != '.' ||
-        !is_digit(p[9]) || !is_digit(p[10]))
-        return "";
-    std::string serial;
-    for (int i = 0; i < 4; i++)
-        serial += char(p[i] >= 'a' ? p[i] - 'a' + 'A' : p[i]);
-    serial += '-';
-    serial.append(p + 5, 3);
-    serial.append(p + 9, 2);
-    return serial;
+    return n < 11 ? std::string() : disc_image_serial(std::string(p, 11));
 }
 
 } // namespace
