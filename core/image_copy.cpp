@@ -4,7 +4,6 @@
 #include "core/executable_file.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -12,31 +11,15 @@ uint32_t read_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// Takes over what the static record holds and releases it.
-std::unique_ptr<ImageCopy> copy_from_static(ElfImage* loaded) {
-    if (!loaded)
-        return nullptr;
+// Parses `bytes` as an ELF image that the copy owns. Null when they are no ELF image.
+std::unique_ptr<ImageCopy> copy_parse(std::vector<uint8_t> bytes) {
     std::unique_ptr<ImageCopy> copy(new ImageCopy{});
-    copy->data.assign(loaded->data, loaded->data + loaded->size);
-    for (int set = 0; set < 2; set++) {
-        const RangeSet& r = loaded->ranges[set];
-        copy->address_delta[set].assign(r.address_delta, r.address_delta + r.count);
-        copy->file_offset[set].assign(r.file_offset, r.file_offset + r.count);
-        copy->file_size[set].assign(r.file_size, r.file_size + r.count);
-    }
-    ElfImage& image = copy->image;
-    image.data = copy->data.data();
-    image.size = loaded->size;
-    image.checksum = loaded->checksum;
-    for (int set = 0; set < 2; set++) {
-        image.ranges[set].count = loaded->ranges[set].count;
-        image.ranges[set].address_delta = copy->address_delta[set].data();
-        image.ranges[set].file_offset = copy->file_offset[set].data();
-        image.ranges[set].file_size = copy->file_size[set].data();
-    }
-    free_elf_image(loaded);
+    copy->data = std::move(bytes);
+    if (elf_image_parse(copy->data.data(), uint32_t(copy->data.size()), &copy->image) != ELF_OK)
+        return nullptr;
+    copy->image.checksum = elf_image_checksum(&copy->image);
 
-    // read_elf has checked that the program header table lies inside the file.
+    // The parse has checked that the program header table lies inside the file.
     const uint8_t* data = copy->data.data();
     uint32_t table = read_le32(data + 28);
     uint32_t entries = uint32_t(data[44] | data[45] << 8);
@@ -70,8 +53,9 @@ std::unique_ptr<ImageCopy> image_copy_load(const char* path, std::string* messag
             *message = "Error reading file";
         return nullptr;
     }
-    // elf_image_from_bytes takes the buffer over, also when it refuses it.
-    std::unique_ptr<ImageCopy> copy = copy_from_static(elf_image_from_bytes(file.data, file.size));
+    std::vector<uint8_t> bytes(file.data, file.data + file.size);
+    std::free(file.data);
+    std::unique_ptr<ImageCopy> copy = copy_parse(std::move(bytes));
     if (!copy) {
         *message = file.in_image ? "Invalid ELF file (" + file.boot.path_in_image + ")"
                                  : "Invalid ELF file";
@@ -84,11 +68,7 @@ std::unique_ptr<ImageCopy> image_copy_load(const char* path, std::string* messag
 }
 
 std::unique_ptr<ImageCopy> image_copy_from_bytes(const uint8_t* data, uint32_t size) {
-    uint8_t* owned = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-    if (!owned)
-        return nullptr;
-    std::memcpy(owned, data, size);
-    return copy_from_static(elf_image_from_bytes(owned, size));
+    return copy_parse(std::vector<uint8_t>(data, data + size));
 }
 
 bool image_place_find(const ElfImage* image, uint32_t address, uint32_t width, ImagePlace* place) {

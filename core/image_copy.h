@@ -1,5 +1,5 @@
 // An ELF image that owns its bytes and range sets, so that two files (the old and the new
-// build of a game) can be open at once while read_elf keeps its single static record.
+// build of a game) can be open at once.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +15,17 @@ struct ImageCopy {
     bool in_image;         // the boot executable of the disc image at `path`
     std::string boot_name; // the executable's own name ("SLUS_203.12", or path's base name)
     std::vector<uint8_t> data;
-    std::vector<uint32_t> address_delta[2], file_offset[2], file_size[2];
     // The lowest virtual address of the loadable segments and the end of the highest one in
     // memory (its file part and the zero-filled rest): a word in this span may be a pointer.
     uint32_t span_low, span_high;
-    ElfImage image; // views of the vectors above, for the search core
+    ElfImage image{}; // parsed over `data`, for the search core; its range arrays are its own
+
+    ImageCopy() = default;
+    ImageCopy(const ImageCopy&) = delete;
+    ImageCopy& operator=(const ImageCopy&) = delete;
+    ~ImageCopy() {
+        elf_image_clear(&image);
+    }
 
     // Filled on demand by the signature code: for a range set and a word mask, every word
     // position of the set's segments sorted by its masked word (see mips_signature.cpp).
@@ -39,7 +45,7 @@ struct ImagePlace {
 // Reads the executable at `path` (the one entry point for every kind of input the port and
 // apply commands take): a loose ELF file, or the boot executable of a disc image.
 //   message: on failure, why ("Invalid ELF file", "Invalid disc image (...)", ...); may be null.
-// Returns the copy, or null. Leaves read_elf's static record released.
+// Returns the copy, or null.
 std::unique_ptr<ImageCopy> image_copy_load(const char* path, std::string* message = nullptr);
 
 // The same over bytes already in memory (tests, disc images).
